@@ -57,8 +57,12 @@ class FrontEnd {
     virtual void OnInput() {}
 
     // Draws the current state. Called at most once per frame while something
-    // changed, and at once from UpdateWindow.
-    virtual void Paint() {}
+    // changed, and at once from UpdateWindow (bForce). Returns false to be
+    // called again at a later frame (a throttled front end holding a change).
+    virtual bool Paint(bool bForce) {
+        (void)bForce;
+        return true;
+    }
 
     // A dialog's modal run starts (after OnInitDialog) or ends (before its
     // window is destroyed).

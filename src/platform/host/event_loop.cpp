@@ -1,0 +1,469 @@
+// Host backend: the user-interface event loop.
+//
+// Divisions:
+//   1. Loop state (one instance, never destroyed: workers and atexit use it)
+//   2. Cross-thread queues: posted messages, marshalled calls, input
+//   3. Painting
+//   4. One iteration of a modal run / of a restricted wait
+//   5. User input at the topmost modal window
+#include "platform/host/event_loop.h"
+
+#include "platform/host/window.h"
+#include "platform/wnd.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace tvhost {
+
+namespace {
+
+// ---- 1. Loop state ---------------------------------------------------------
+
+constexpr std::int64_t kFrameMs = 33; // at most ~30 frames per second
+
+struct Posted {
+    HWND hWnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+struct Call {
+    const std::function<void()>* fn;
+    bool done;
+};
+
+struct InputEvent {
+    bool isSelection;
+    Key key;
+    int index;
+};
+
+struct Loop {
+    std::mutex mu; // guards the three queues and Call::done
+    std::condition_variable callDone;
+    std::deque<Posted> posted;
+    std::deque<Call*> calls;
+    std::deque<InputEvent> input;
+    std::atomic<bool> queued{false}; // any queue may be non-empty
+    int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    std::atomic<bool> bound{false};
+    std::thread::id uiThread;
+
+    // User-interface thread only:
+    std::vector<SocketEntry*> sockets;
+    std::vector<pollfd> pfds; // reused every poll: no allocation per event
+    std::vector<SocketEntry*> pfdOwner;
+    int holdDepth = 0; // restricted waits in progress
+    std::vector<HWND> modalStack;
+    bool dirty = false;
+    std::int64_t lastPaint = 0;
+    unsigned rotate = 0; // fairness between ready sources
+};
+
+Loop& L() {
+    static Loop* loop = new Loop;
+    return *loop;
+}
+
+void Wake() {
+    std::uint64_t one = 1;
+    ssize_t r = ::write(L().wakeFd, &one, sizeof one);
+    (void)r; // a full counter still leaves the descriptor readable
+}
+
+void DrainWake() {
+    std::uint64_t n;
+    ssize_t r = ::read(L().wakeFd, &n, sizeof n);
+    (void)r;
+}
+
+// ---- 2. Cross-thread queues ------------------------------------------------
+
+void ServeCalls() {
+    Loop& l = L();
+    if (!l.queued.load(std::memory_order_acquire))
+        return;
+    std::unique_lock lock(l.mu);
+    while (!l.calls.empty()) {
+        Call* c = l.calls.front();
+        l.calls.pop_front();
+        lock.unlock();
+        (*c->fn)();
+        lock.lock();
+        c->done = true;
+        l.callDone.notify_all();
+    }
+    l.queued.store(!l.posted.empty() || !l.input.empty(), std::memory_order_release);
+}
+
+template <typename T> bool PopFrom(std::deque<T>& q, T& out) {
+    Loop& l = L();
+    if (!l.queued.load(std::memory_order_acquire))
+        return false;
+    std::lock_guard lock(l.mu);
+    if (q.empty())
+        return false;
+    out = q.front();
+    q.pop_front();
+    l.queued.store(!l.posted.empty() || !l.input.empty() || !l.calls.empty(),
+                   std::memory_order_release);
+    return true;
+}
+
+void DispatchPosted(const Posted& p) {
+    if (!IsLiveWindow(p.hWnd))
+        return;
+    if (p.message == kEndDialogMessage) {
+        p.hWnd->endRequested = true;
+        p.hWnd->result = static_cast<INT_PTR>(p.wParam);
+        return;
+    }
+    ::SendMessage(p.hWnd, p.message, p.wParam, p.lParam);
+}
+
+void PushInput(const InputEvent& ev) {
+    Loop& l = L();
+    {
+        std::lock_guard lock(l.mu);
+        l.input.push_back(ev);
+        l.queued.store(true, std::memory_order_release);
+    }
+    Wake();
+}
+
+// ---- 3. Painting -----------------------------------------------------------
+
+void DoPaint(bool force) {
+    Loop& l = L();
+    // The dialogs' WM_PAINT handlers run first, as a frame on Windows would.
+    for (HWND h : TopLevelWindows())
+        if (h->visible && h->type == WindowType::Dialog)
+            ::SendMessage(h, WM_PAINT, 0, 0);
+    l.dirty = !GetFrontEnd().Paint(force);
+    l.lastPaint = NowMs();
+}
+
+void MaybePaint() {
+    Loop& l = L();
+    if (l.dirty && NowMs() - l.lastPaint >= kFrameMs)
+        DoPaint(false);
+}
+
+int PaintTimeout() {
+    Loop& l = L();
+    if (!l.dirty)
+        return -1;
+    return static_cast<int>(std::max<std::int64_t>(0, l.lastPaint + kFrameMs - NowMs()));
+}
+
+// ---- 4. Iterations ---------------------------------------------------------
+
+void DispatchOneReady(std::size_t first) {
+    Loop& l = L();
+    std::size_t n = l.pfds.size();
+    for (std::size_t k = 0; k < n - first; ++k) {
+        std::size_t i = first + (l.rotate + k) % (n - first);
+        if (l.pfds[i].revents == 0)
+            continue;
+        ++l.rotate;
+        if (l.pfdOwner[i])
+            l.pfdOwner[i]->Dispatch(l.pfds[i].revents);
+        else
+            GetFrontEnd().OnInput();
+        return; // one event per poll: the handler may have changed everything
+    }
+}
+
+void ModalIteration() {
+    Loop& l = L();
+    ServeCalls();
+    bool full = l.holdDepth == 0;
+    InputEvent ev;
+    if (PopFrom(l.input, ev)) {
+        if (ev.isSelection)
+            HandleListSelection(ev.index);
+        else
+            HandleKey(ev.key);
+        return;
+    }
+    Posted p;
+    if (full && PopFrom(l.posted, p)) {
+        DispatchPosted(p);
+        return;
+    }
+    MaybePaint();
+    l.pfds.clear();
+    l.pfdOwner.clear();
+    l.pfds.push_back({l.wakeFd, POLLIN, 0});
+    l.pfdOwner.push_back(nullptr);
+    int inputFd = GetFrontEnd().InputFd();
+    if (inputFd >= 0) {
+        l.pfds.push_back({inputFd, POLLIN, 0});
+        l.pfdOwner.push_back(nullptr);
+    }
+    if (full)
+        for (SocketEntry* s : l.sockets) {
+            short ev2 = s->Interest();
+            if (ev2 != 0) {
+                l.pfds.push_back({s->fd, ev2, 0});
+                l.pfdOwner.push_back(s);
+            }
+        }
+    int n = ::poll(l.pfds.data(), l.pfds.size(), PaintTimeout());
+    if (n <= 0)
+        return;
+    if (l.pfds[0].revents)
+        DrainWake();
+    if (l.pfds.size() > 1)
+        DispatchOneReady(1);
+}
+
+} // namespace
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool IsUiThread() {
+    Loop& l = L();
+    if (!l.bound.load(std::memory_order_acquire))
+        return true;
+    return std::this_thread::get_id() == l.uiThread;
+}
+
+void BindUiThread() {
+    Loop& l = L();
+    l.uiThread = std::this_thread::get_id();
+    l.bound.store(true, std::memory_order_release);
+}
+
+void PostWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Loop& l = L();
+    {
+        std::lock_guard lock(l.mu);
+        l.posted.push_back({hWnd, message, wParam, lParam});
+        l.queued.store(true, std::memory_order_release);
+    }
+    Wake();
+}
+
+void RunOnUiThread(const std::function<void()>& fn) {
+    if (IsUiThread()) {
+        fn();
+        return;
+    }
+    Loop& l = L();
+    Call c{&fn, false};
+    std::unique_lock lock(l.mu);
+    l.calls.push_back(&c);
+    l.queued.store(true, std::memory_order_release);
+    Wake();
+    l.callDone.wait(lock, [&] { return c.done; });
+}
+
+void RunModal(HWND hWnd) {
+    Loop& l = L();
+    if (!l.bound.load())
+        BindUiThread();
+    l.modalStack.push_back(hWnd);
+    while (IsLiveWindow(hWnd) && !hWnd->endRequested)
+        ModalIteration();
+    l.modalStack.erase(std::find(l.modalStack.begin(), l.modalStack.end(), hWnd));
+}
+
+short WaitRestricted(int fd, short events, std::int64_t deadlineMs) {
+    Loop& l = L();
+    ++l.holdDepth;
+    short result = 0;
+    pollfd pf[2];
+    for (;;) {
+        ServeCalls();
+        MaybePaint();
+        int timeout = PaintTimeout();
+        if (deadlineMs != 0) {
+            std::int64_t left = std::max<std::int64_t>(0, deadlineMs - NowMs());
+            timeout = timeout < 0 ? static_cast<int>(left) : std::min<int>(timeout, left);
+        }
+        pf[0] = {l.wakeFd, POLLIN, 0};
+        pf[1] = {fd, events, 0};
+        int n = ::poll(pf, fd >= 0 ? 2 : 1, timeout);
+        if (n > 0 && pf[0].revents)
+            DrainWake();
+        if (n > 0 && fd >= 0 && pf[1].revents) {
+            result = pf[1].revents;
+            break;
+        }
+        if (deadlineMs != 0 && NowMs() >= deadlineMs)
+            break;
+    }
+    --l.holdDepth;
+    return result;
+}
+
+void AddSocket(SocketEntry* entry) {
+    L().sockets.push_back(entry);
+}
+
+void RemoveSocket(SocketEntry* entry) {
+    auto& v = L().sockets;
+    v.erase(std::remove(v.begin(), v.end(), entry), v.end());
+}
+
+void MarkDirty() {
+    L().dirty = true;
+}
+
+void PaintNow() {
+    DoPaint(true);
+}
+
+// ---- 5. User input ---------------------------------------------------------
+
+namespace {
+
+HWND TopModal() {
+    auto& s = L().modalStack;
+    for (auto it = s.rbegin(); it != s.rend(); ++it)
+        if (IsLiveWindow(*it) && !(*it)->endRequested)
+            return *it;
+    return nullptr;
+}
+
+bool IsTabStop(HWND c) {
+    return c->type == WindowType::Control && c->ctl && (c->ctl->style & WS_TABSTOP) && c->visible;
+}
+
+HWND Focused(HWND dlg) {
+    if (dlg->focus >= 0 && dlg->focus < static_cast<int>(dlg->children.size()))
+        return dlg->children[static_cast<std::size_t>(dlg->focus)];
+    return nullptr;
+}
+
+HWND FirstOfKind(HWND dlg, ControlKind kind) {
+    for (HWND c : dlg->children)
+        if (c->type == WindowType::Control && c->kind == kind)
+            return c;
+    return nullptr;
+}
+
+void MoveFocus(HWND dlg, int step) {
+    int n = static_cast<int>(dlg->children.size());
+    int start = dlg->focus >= 0 ? dlg->focus : (step > 0 ? -1 : n);
+    for (int k = 1; k <= n; ++k) {
+        int i = ((start + step * k) % n + n) % n;
+        if (IsTabStop(dlg->children[static_cast<std::size_t>(i)])) {
+            dlg->focus = i;
+            MarkDirty();
+            return;
+        }
+    }
+}
+
+void Command(HWND dlg, int nID, UINT code, HWND ctl) {
+    ::SendMessage(dlg, WM_COMMAND, MAKEWPARAM(nID, code), reinterpret_cast<LPARAM>(ctl));
+}
+
+void SelectInList(HWND dlg, HWND list, int index) {
+    int n = static_cast<int>(list->items.size());
+    if (n == 0)
+        return;
+    index = std::clamp(index, 0, n - 1);
+    if (list->sel == index)
+        return;
+    list->sel = index;
+    MarkDirty();
+    if (list->ctl && (list->ctl->style & LBS_NOTIFY))
+        Command(dlg, list->nID, LBN_SELCHANGE, list);
+}
+
+void KeyOnMessageBox(HWND box, Key key) {
+    if (key == Key::Tab || key == Key::BackTab || key == Key::Up || key == Key::Down)
+        return;
+    bool cancel =
+        (key == Key::Escape || key == Key::Close) && (box->box.type & MB_TYPEMASK) == MB_OKCANCEL;
+    box->result = cancel ? IDCANCEL : IDOK;
+    box->endRequested = true;
+}
+
+void KeyOnDialog(HWND dlg, Key key) {
+    HWND focus = Focused(dlg);
+    HWND list = FirstOfKind(dlg, ControlKind::ListBox);
+    switch (key) {
+    case Key::Escape:
+        Command(dlg, IDCANCEL, BN_CLICKED, nullptr);
+        return;
+    case Key::Close:
+        ::SendMessage(dlg, WM_CLOSE, 0, 0);
+        return;
+    case Key::Tab:
+    case Key::BackTab:
+        MoveFocus(dlg, key == Key::Tab ? 1 : -1);
+        return;
+    case Key::Up:
+    case Key::Down:
+        if (list)
+            SelectInList(dlg, list, list->sel + (key == Key::Up ? -1 : 1));
+        return;
+    case Key::Space:
+        if (focus &&
+            (focus->kind == ControlKind::PushButton || focus->kind == ControlKind::DefPushButton))
+            Command(dlg, focus->nID, BN_CLICKED, focus);
+        return;
+    case Key::Enter:
+        break;
+    }
+    if (focus &&
+        (focus->kind == ControlKind::PushButton || focus->kind == ControlKind::DefPushButton)) {
+        Command(dlg, focus->nID, BN_CLICKED, focus);
+    } else if (focus && focus->kind == ControlKind::ListBox) {
+        Command(dlg, focus->nID, LBN_DBLCLK, focus);
+    } else if (HWND def = FirstOfKind(dlg, ControlKind::DefPushButton)) {
+        Command(dlg, def->nID, BN_CLICKED, def);
+    } else {
+        Command(dlg, IDOK, BN_CLICKED, nullptr);
+    }
+}
+
+} // namespace
+
+void HandleKey(Key key) {
+    HWND top = TopModal();
+    if (!top)
+        return;
+    if (top->type == WindowType::MessageBox)
+        KeyOnMessageBox(top, key);
+    else
+        KeyOnDialog(top, key);
+}
+
+void HandleListSelection(int nIndex) {
+    HWND top = TopModal();
+    if (!top || top->type != WindowType::Dialog)
+        return;
+    if (HWND list = FirstOfKind(top, ControlKind::ListBox))
+        SelectInList(top, list, nIndex);
+}
+
+void PostKey(Key key) {
+    PushInput({false, key, 0});
+}
+
+void PostListSelection(int nIndex) {
+    PushInput({true, Key::Enter, nIndex});
+}
+
+} // namespace tvhost

@@ -1,0 +1,239 @@
+// Host backend: the line front end, used when stdin or stdout is not a
+// terminal (scripts, CI, the end-to-end tests). Message boxes go to stderr as
+// "CAPTION: ICON: TEXT" and are dismissed at once; a dialog's texts go to
+// stdout as one line, at most four times a second and always in their final
+// state; SIGINT and SIGTERM act as the close box; a dialog with a list box
+// prints the list and takes one line from stdin.
+#include "platform/host/event_loop.h"
+#include "platform/host/frontends.h"
+#include "platform/host/window.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace tvhost {
+
+namespace {
+
+constexpr std::int64_t kLineIntervalMs = 250;
+
+int g_signalPipe[2] = {-1, -1};
+volatile sig_atomic_t g_signalsPending = 0;
+
+void OnCloseSignal(int sig) {
+    // A second signal while the first is still unhandled (the loop is held in
+    // a long wait) ends the program the ordinary way.
+    if (g_signalsPending > 0) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    g_signalsPending = 1;
+    int saved = errno;
+    char c = 'c';
+    ssize_t r = ::write(g_signalPipe[1], &c, 1);
+    (void)r;
+    errno = saved;
+}
+
+bool IsTextControl(HWND c) {
+    return c->type == WindowType::Control &&
+           (c->kind == ControlKind::StaticLeft || c->kind == ControlKind::StaticRight);
+}
+
+HWND ShownChildPanel(HWND dlg) {
+    for (HWND c : dlg->children)
+        if (c->type == WindowType::Dialog && c->visible)
+            return c;
+    return nullptr;
+}
+
+HWND FirstList(HWND dlg) {
+    for (HWND c : dlg->children)
+        if (c->type == WindowType::Control && c->kind == ControlKind::ListBox)
+            return c;
+    return nullptr;
+}
+
+bool ReadLine(std::string& line) {
+    line.clear();
+    for (;;) {
+        char c;
+        ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            return false; // a close signal: treated as cancel
+        if (n <= 0)
+            return !line.empty();
+        if (c == '\n')
+            return true;
+        if (c != '\r')
+            line += c;
+    }
+}
+
+class LineFrontEnd : public FrontEnd {
+  public:
+    void Start() override;
+    void Stop() override;
+    int InputFd() const override { return g_signalPipe[0]; }
+    void OnInput() override;
+    bool Paint(bool bForce) override;
+    void OnModalStart(HWND hDlg) override;
+    void OnModalEnd(HWND hDlg) override;
+    int OnMessageBox(HWND hBox, const MessageBoxEvent& box) override;
+
+  private:
+    void Emit(const std::string& line);
+    void AskForListItem(HWND dlg, HWND list);
+    std::string CurrentLine() const;
+
+    std::string m_last;
+    std::int64_t m_lastTime = 0;
+    bool m_started = false;
+};
+
+void LineFrontEnd::Start() {
+    if (m_started)
+        return;
+    m_started = true;
+    if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    if (g_signalPipe[1] >= 0) {
+        struct sigaction sa {};
+        sa.sa_handler = OnCloseSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+    }
+}
+
+void LineFrontEnd::Stop() {
+    if (!m_started)
+        return;
+    m_started = false;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+void LineFrontEnd::OnInput() {
+    char buf[16];
+    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+    }
+    g_signalsPending = 0;
+    HandleKey(Key::Close);
+}
+
+std::string LineFrontEnd::CurrentLine() const {
+    const auto& top = TopLevelWindows();
+    for (auto it = top.rbegin(); it != top.rend(); ++it) {
+        HWND h = *it;
+        if (h->type == WindowType::Dialog && h->visible && !FirstList(h))
+            return DialogLine(h);
+    }
+    return {};
+}
+
+void LineFrontEnd::Emit(const std::string& line) {
+    m_last = line;
+    m_lastTime = NowMs();
+    std::string out = line + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+}
+
+bool LineFrontEnd::Paint(bool bForce) {
+    std::string line = CurrentLine();
+    if (line.empty() || line == m_last)
+        return true;
+    if (!bForce && NowMs() - m_lastTime < kLineIntervalMs)
+        return false; // held: the loop calls again at a later frame
+    Emit(line);
+    return true;
+}
+
+void LineFrontEnd::OnModalStart(HWND hDlg) {
+    if (HWND list = FirstList(hDlg))
+        AskForListItem(hDlg, list);
+}
+
+void LineFrontEnd::OnModalEnd(HWND hDlg) {
+    if (FirstList(hDlg))
+        return;
+    std::string line = DialogLine(hDlg);
+    if (!line.empty() && line != m_last)
+        Emit(line);
+}
+
+void LineFrontEnd::AskForListItem(HWND dlg, HWND list) {
+    std::string out = dlg->text + "\n";
+    for (std::size_t i = 0; i < list->items.size(); ++i)
+        out += "  " + std::to_string(i + 1) + ". " + list->items[i].text + "\n";
+    int n = static_cast<int>(list->items.size());
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::string prompt = out + "Number (Enter: " + std::to_string(list->sel + 1) + "): ";
+        std::fwrite(prompt.data(), 1, prompt.size(), stdout);
+        std::fflush(stdout);
+        out.clear();
+        std::string line;
+        if (!ReadLine(line)) {
+            PostKey(Key::Escape); // no answer (end of input or a signal): cancel
+            return;
+        }
+        char* end = nullptr;
+        long k = std::strtol(line.c_str(), &end, 10);
+        if (line.empty() || (*end == '\0' && k >= 1 && k <= n)) {
+            if (!line.empty())
+                PostListSelection(static_cast<int>(k - 1));
+            PostKey(Key::Enter);
+            return;
+        }
+        std::fprintf(stdout, "No item %s\n", line.c_str());
+    }
+    PostKey(Key::Escape);
+}
+
+int LineFrontEnd::OnMessageBox(HWND, const MessageBoxEvent& box) {
+    std::string out = box.caption + ": " + BoxIconName(box.icon) + ": " + box.text + "\n";
+    std::fflush(stdout);
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    std::fflush(stderr);
+    return IDOK;
+}
+
+} // namespace
+
+std::string DialogLine(HWND dlg) {
+    if (HWND panel = ShownChildPanel(dlg))
+        dlg = panel;
+    std::vector<HWND> texts;
+    for (HWND c : dlg->children)
+        if (IsTextControl(c) && c->visible && c->ctl)
+            texts.push_back(c);
+    std::stable_sort(texts.begin(), texts.end(), [](HWND a, HWND b) {
+        return a->ctl->y != b->ctl->y ? a->ctl->y < b->ctl->y : a->ctl->x < b->ctl->x;
+    });
+    std::string line;
+    int rowY = -1;
+    for (HWND c : texts) {
+        if (c->text.empty())
+            continue;
+        if (!line.empty())
+            line += c->ctl->y == rowY ? " " : ", ";
+        line += c->text;
+        rowY = c->ctl->y;
+    }
+    return line;
+}
+
+std::unique_ptr<FrontEnd> MakeLineFrontEnd() {
+    return std::make_unique<LineFrontEnd>();
+}
+
+} // namespace tvhost
