@@ -1,0 +1,95 @@
+// The progress window: the program's main window. It owns the update
+// connection, the receive state machine over one fixed buffer, the local
+// version pair and the list of received files.
+#pragma once
+
+#include "install/version_record.h"
+#include "platform/cstring.h"
+#include "platform/wnd.h"
+#include "protocol/update_socket.h"
+#include "ui/wait_dlg.h"
+
+#include <cstdio>
+
+#define UPDATE_RECV_BUFFER 2048
+
+class CUpdateDlg : public CDialog {
+  public:
+    explicit CUpdateDlg(CWnd* pParent = nullptr);
+    ~CUpdateDlg() override;
+
+    // Receive states.
+    enum { WaitVersionReply = 0, WaitListHeader = 1, WaitFileHeader = 2, ReceiveFileBody = 3 };
+
+    // Socket notifications (from m_socket).
+    void OnSocketReceive();
+    void OnSocketClose(int nErrorCode);
+
+    // The version record in File.ver.
+    VersionRecordStatus ReadVersionRecord();
+    BOOL WriteVersionRecord();
+
+    // Installs the received files and records the version reached; the one
+    // place every end of an exchange goes through.
+    void InstallReceivedFiles();
+    // Ends the exchange: installs, then ends the window.
+    void FinishUpdate();
+
+    // Progress operations of the receive state machine.
+    void BeginTotalProgress(int nTotal);
+    void BeginFileProgress(int nSize);
+    void AdvanceProgress(int nCount);
+    void RefreshLabels();
+
+  protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnPaint() override;
+    HCURSOR OnQueryDragIcon() override;
+    void OnDestroy() override;
+
+  public:
+    // Window members.
+    CProgressCtrl m_totalBar;
+    CProgressCtrl m_fileBar;
+    CString m_strFileCount;
+    CString m_strFileName; // also the name of the file being received
+    CString m_strCurrent;
+    CString m_strTotal;
+    HICON m_hIcon = nullptr;
+    CWaitDlg m_waitDlg;
+
+    // The exchange.
+    CUpdateSocket m_socket;
+    unsigned char m_recvBuf[UPDATE_RECV_BUFFER];
+    int m_nRecvLen = 0;
+    int m_nState = WaitVersionReply;
+    DWORD m_nVersion[2] = {0, 0};
+    int m_nGroupFiles[2] = {0, 0};
+    int m_nGroup = 0;
+    DWORD m_nFileVersion = 0;
+    int m_nFileRemain = 0;
+    int m_nTotalSize = 0;
+    FILE* m_pOutFile = nullptr;
+    CStringArray m_receivedFiles;
+    int m_nRedirects = 0;      // redirects followed in this run
+    BOOL m_bFinishing = FALSE; // the finish step has begun: later data is dropped
+
+  private:
+    BOOL ConnectToServer();
+    // One turn of the state machine at parse position p: TRUE to dispatch
+    // again, FALSE when the pass ends.
+    BOOL StepVersionReply(const unsigned char*& p);
+    BOOL StepListHeader(const unsigned char*& p);
+    BOOL StepFileHeader(const unsigned char*& p);
+    BOOL StepFileBody(const unsigned char*& p);
+    BOOL FollowRedirect(ULONG nAddr);
+    void SendVersionRequest();
+    // Ends the exchange after a failure: closes the connection, shows the
+    // message (a string resource or a text) and ends the window.
+    void FailExchange(UINT nIDPrompt, UINT nIcon);
+    void FailExchange(const char* lpszText, UINT nIcon);
+    void FailCreateFile(const CString& strPath);
+    void FailWriteFile();
+    void DropPendingData();
+};
