@@ -1,0 +1,200 @@
+// The shared input/output layer: work areas, block-wise input, the staging
+// window with its CRC-32, diagnostics and the single abort path.
+//
+// Map of this file:
+//   work areas     the buffers and counters every decoder shares
+//   crc            CRC-32 (RFC 1952), eight bytes per step
+//   input          reset_buffers, refill_input
+//   output         drain_window, write_all
+//   diagnostics    fatal_error, report_*_failure, warn
+//   abort          abort_decompression, exit_with_status and its test seam
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gunzip/gunzip.h"
+#include "gunzip/shared.h"
+
+// ------------------------------------------------------------------ work areas
+
+alignas(64) uint8_t input_buffer[kInputBlockSize + kInputSpare];
+uint32_t input_count;
+uint32_t input_pos;
+alignas(64) uint8_t window_buffer[kWindowSize + kWindowSlack];
+uint32_t window_fill;
+alignas(64) uint8_t output_buffer[kOutputBufferSize + kOutputSpare];
+alignas(64) uint16_t prefix_table[kPrefixTableSize];
+alignas(64) uint16_t distance_buffer[kDistanceBufferSize];
+int32_t bytes_read_total;
+int32_t bytes_written_total;
+
+namespace {
+
+uint32_t crc_register = 0xFFFFFFFFu; // running CRC-32, before the final inversion
+gunzip_exit_handler exit_handler;    // test seam; null in the product
+
+// ------------------------------------------------------------------ crc
+
+// crc_tables[0] is the standard table of the reflected polynomial 0xEDB88320;
+// table k advances a byte that lies k positions further back, so eight bytes
+// are folded in one step.
+struct CrcTables {
+    uint32_t t[8][256];
+    constexpr CrcTables() : t{} {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[0][n] = c;
+        }
+        for (uint32_t n = 0; n < 256; ++n)
+            for (int k = 1; k < 8; ++k)
+                t[k][n] = t[0][t[k - 1][n] & 0xFF] ^ (t[k - 1][n] >> 8);
+    }
+};
+constexpr CrcTables kCrc;
+
+uint32_t crc_run(uint32_t c, const uint8_t* p, size_t n) {
+    while (n >= 8) {
+        uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + 4, 4);
+        lo ^= c;
+        c = kCrc.t[7][lo & 0xFF] ^ kCrc.t[6][(lo >> 8) & 0xFF] ^ kCrc.t[5][(lo >> 16) & 0xFF] ^
+            kCrc.t[4][lo >> 24] ^ kCrc.t[3][hi & 0xFF] ^ kCrc.t[2][(hi >> 8) & 0xFF] ^
+            kCrc.t[1][(hi >> 16) & 0xFF] ^ kCrc.t[0][hi >> 24];
+        p += 8;
+        n -= 8;
+    }
+    while (n--)
+        c = kCrc.t[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
+    return c;
+}
+
+} // namespace
+
+uint32_t crc32_update(const void* bytes, size_t n) {
+    if (bytes == nullptr) {
+        crc_register = 0xFFFFFFFFu;
+        return 0;
+    }
+    crc_register = crc_run(crc_register, static_cast<const uint8_t*>(bytes), n);
+    return crc_register ^ 0xFFFFFFFFu;
+}
+
+// ------------------------------------------------------------------ input
+
+void reset_buffers() {
+    window_fill = 0;
+    input_count = 0;
+    input_pos = 0;
+    bytes_read_total = 0;
+    bytes_written_total = 0;
+}
+
+int refill_input(bool eof_ok) {
+    input_count = 0;
+    errno = 0;
+    do {
+        int got = crt_read(input_fd, input_buffer + input_count, kInputBlockSize - input_count);
+        if (got <= 0)
+            break;
+        input_count += static_cast<uint32_t>(got);
+    } while (input_count < kInputBlockSize);
+    if (input_count == 0) {
+        input_pos = 0;
+        if (eof_ok)
+            return -1;
+        report_read_failure();
+    }
+    bytes_read_total += static_cast<int32_t>(input_count);
+    input_pos = 1;
+    return input_buffer[0];
+}
+
+// ------------------------------------------------------------------ output
+
+void drain_window() {
+    if (window_fill == 0)
+        return;
+    crc32_update(window_buffer, window_fill);
+    write_all(output_fd, window_buffer, window_fill);
+    bytes_written_total += static_cast<int32_t>(window_fill);
+    window_fill = 0;
+}
+
+void write_all(int fd, const void* bytes, unsigned n) {
+    const uint8_t* p = static_cast<const uint8_t*>(bytes);
+    int done;
+    while ((done = crt_write(fd, p, n)) != static_cast<int>(n)) {
+        if (done == -1)
+            report_write_failure();
+        p += done;
+        n -= static_cast<unsigned>(done);
+    }
+}
+
+// ------------------------------------------------------------------ diagnostics
+
+void report_platform_error(const char* name) {
+    std::fprintf(stderr, "%s: %s\n", name, crt_error_text(errno));
+}
+
+void warn(const char* format, ...) {
+    if (!quiet_mode) {
+        va_list args;
+        va_start(args, format);
+        std::vfprintf(stderr, format, args);
+        va_end(args);
+    }
+    if (exit_status == 0)
+        exit_status = 2;
+}
+
+void fatal_error(const char* text) {
+    std::fprintf(stderr, "\n%s: %s: %s\n", program_name, input_name, text);
+    abort_decompression();
+}
+
+void report_read_failure() {
+    int error_number = errno;
+    std::fprintf(stderr, "\n%s: ", program_name);
+    if (error_number != 0) {
+        errno = error_number;
+        report_platform_error(input_name);
+    } else {
+        std::fprintf(stderr, "%s: unexpected end of file\n", input_name);
+    }
+    abort_decompression();
+}
+
+void report_write_failure() {
+    int error_number = errno;
+    std::fprintf(stderr, "\n%s: ", program_name);
+    errno = error_number;
+    report_platform_error(output_name);
+    abort_decompression();
+}
+
+// ------------------------------------------------------------------ abort
+
+void abort_decompression() {
+    if (output_incomplete) {
+        crt_close(output_fd);
+        output_fd = -1;
+        crt_unlink(output_name);
+        output_incomplete = false;
+    }
+    exit_with_status(1);
+}
+
+void exit_with_status(int32_t code) {
+    if (exit_handler != nullptr)
+        exit_handler(code);
+    std::exit(code);
+}
+
+void set_gunzip_exit_handler(gunzip_exit_handler handler) { exit_handler = handler; }
