@@ -16,15 +16,20 @@
 namespace tvhost::crt {
 
 namespace {
-int real_open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int real_open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
 } // namespace
 
 const Syscalls kRealSyscalls = {
-    real_open, ::read, ::write, ::close, ::stat, ::fstat, ::lstat, ::fchmodat, ::unlink, ::utimensat,
+    real_open, ::read,  ::write,    ::close,  ::stat,
+    ::fstat,   ::lstat, ::fchmodat, ::unlink, ::utimensat,
 };
 Syscalls syscalls = kRealSyscalls;
 
-void ResetSyscalls() { syscalls = kRealSyscalls; }
+void ResetSyscalls() {
+    syscalls = kRealSyscalls;
+}
 
 } // namespace tvhost::crt
 
@@ -120,7 +125,9 @@ int crt_write(int fd, const void* buf, unsigned count) {
     return static_cast<int>(n);
 }
 
-int crt_close(int fd) { return syscalls.close(fd); }
+int crt_close(int fd) {
+    return syscalls.close(fd);
+}
 
 int crt_stat(const char* path, crt_stat_t* st) {
     HostPath p(path);
@@ -176,4 +183,6 @@ int crt_set_times(const char* path, int64_t access_time, int64_t write_time) {
     return syscalls.utimensat(AT_FDCWD, p.get(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-const char* crt_error_text(int error_number) { return std::strerror(error_number); }
+const char* crt_error_text(int error_number) {
+    return std::strerror(error_number);
+}

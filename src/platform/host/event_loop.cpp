@@ -251,6 +251,11 @@ void BindUiThread() {
     l.bound.store(true, std::memory_order_release);
 }
 
+void BindUiThreadIfUnbound() {
+    if (!L().bound.load(std::memory_order_acquire))
+        BindUiThread();
+}
+
 void PostWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Loop& l = L();
     {
@@ -277,8 +282,7 @@ void RunOnUiThread(const std::function<void()>& fn) {
 
 void RunModal(HWND hWnd) {
     Loop& l = L();
-    if (!l.bound.load())
-        BindUiThread();
+    BindUiThreadIfUnbound();
     l.modalStack.push_back(hWnd);
     while (IsLiveWindow(hWnd) && !hWnd->endRequested)
         ModalIteration();

@@ -28,6 +28,8 @@ struct SocketEntry {
 // host start-up); a call from any other thread is marshalled to it.
 bool IsUiThread();
 void BindUiThread();
+// Binds the calling thread when no thread is bound yet.
+void BindUiThreadIfUnbound();
 
 // Posted messages (any thread). A message to a window that no longer exists is
 // dropped.

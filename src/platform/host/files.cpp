@@ -66,7 +66,11 @@ int OpenFlags(DWORD access, DWORD disposition, bool& ok) {
 }
 
 FileObject* FileFromHandle(HANDLE h) {
-    return dynamic_cast<FileObject*>(tvhost::RefHandle(h));
+    tvhost::HostObject* obj = tvhost::RefHandle(h);
+    auto* f = dynamic_cast<FileObject*>(obj);
+    if (!f && obj)
+        tvhost::Unref(obj);
+    return f;
 }
 
 } // namespace

@@ -1,0 +1,429 @@
+// Host backend: CAsyncSocket and CSocket over non-blocking BSD sockets.
+//
+// Divisions:
+//   1. The socket's entry in the event loop: readiness -> notifications
+//   2. Address resolution with a deadline
+//   3. CAsyncSocket
+//   4. CSocket: the blocking calls as restricted waits
+//
+// Notification rules, as Windows Sockets posts them:
+//   - FD_READ is re-enabled by each Receive: after an OnReceive the socket is
+//     not watched for data again until the handler (or anyone) calls Receive,
+//     so one receive per notification drains the socket over successive ones;
+//   - FD_CLOSE comes once, after the data that preceded the peer's close has
+//     been read; 0 for an orderly close, the WSA error number for a reset;
+//   - nothing after Close.
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/host/errors.h"
+#include "platform/host/event_loop.h"
+#include "platform/host/syscalls.h"
+#include "platform/socket.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::int64_t kConnectTimeoutMs = 20000;
+
+int SocketError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
+    return err;
+}
+
+int Fail(int wsaError) {
+    WSASetLastError(wsaError);
+    return SOCKET_ERROR;
+}
+
+} // namespace
+
+// ---- 1. Loop entry -------------------------------------------------------------
+
+struct CAsyncSocket::HostState : tvhost::SocketEntry {
+    CAsyncSocket* owner = nullptr;
+    long lEvent = 0;
+    bool readArmed = true;   // FD_READ / FD_CLOSE may be reported
+    bool writeArmed = false; // FD_WRITE may be reported (after a blocked send)
+    bool connecting = false; // an asynchronous connect is in progress
+    bool closeReported = false;
+
+    short Interest() const override {
+        if (closeReported)
+            return 0;
+        short ev = 0;
+        if (connecting)
+            return POLLOUT;
+        if (readArmed && (lEvent & (FD_READ | FD_CLOSE)))
+            ev |= POLLIN | POLLRDHUP;
+        if (writeArmed && (lEvent & FD_WRITE))
+            ev |= POLLOUT;
+        return ev;
+    }
+
+    void Dispatch(short revents) override;
+};
+
+void CAsyncSocket::HostState::Dispatch(short revents) {
+    // NOTE: every notification is the last use of this entry: the handler may
+    // close or delete the socket.
+    CAsyncSocket* s = owner;
+    if (connecting) {
+        connecting = false;
+        int err = SocketError(fd);
+        if (err == 0)
+            writeArmed = true;
+        if (lEvent & FD_CONNECT)
+            s->OnConnect(err ? tvhost::WsaErrorFromErrno(err) : 0);
+        return;
+    }
+    if (revents & POLLERR) {
+        int err = SocketError(fd);
+        closeReported = true;
+        s->OnClose(tvhost::WsaErrorFromErrno(err ? err : ECONNRESET));
+        return;
+    }
+    if (revents & (POLLIN | POLLRDHUP | POLLHUP)) {
+        int waiting = 0;
+        if ((revents & (POLLRDHUP | POLLHUP)) && ::ioctl(fd, FIONREAD, &waiting) == 0 &&
+            waiting == 0) {
+            closeReported = true;
+            if (lEvent & FD_CLOSE)
+                s->OnClose(0);
+            return;
+        }
+        readArmed = false;
+        if (lEvent & FD_READ)
+            s->OnReceive(0);
+        return;
+    }
+    if (revents & POLLOUT) {
+        writeArmed = false;
+        s->OnSend(0);
+    }
+}
+
+// ---- 2. Resolution -------------------------------------------------------------
+
+namespace {
+
+// A host name lookup on its own thread, so that a dead name server cannot
+// hold the caller past its deadline. The thread owns a share of the state and
+// may finish after the caller has given up.
+struct Lookup {
+    std::mutex mu;
+    bool done = false;
+    int wsaError = 0;
+    in_addr_t addr = 0;
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~Lookup() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+void RunLookup(const std::shared_ptr<Lookup>& l, const std::string& host) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
+    std::lock_guard lock(l->mu);
+    if (rc == 0 && res) {
+        l->addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    } else {
+        l->wsaError = WSAHOST_NOT_FOUND;
+    }
+    if (res)
+        ::freeaddrinfo(res);
+    l->done = true;
+    std::uint64_t one = 1;
+    ssize_t w = ::write(l->fd, &one, sizeof one);
+    (void)w;
+}
+
+// The IPv4 address of a dotted text or a host name; 0 with the WSA error set
+// on failure.
+bool Resolve(const char* text, std::int64_t deadlineMs, in_addr_t& out) {
+    if (!text || !*text) {
+        WSASetLastError(WSAHOST_NOT_FOUND);
+        return false;
+    }
+    ULONG dotted = inet_addr(text);
+    if (dotted != INADDR_NONE) {
+        out = dotted;
+        return true;
+    }
+    auto l = std::make_shared<Lookup>();
+    try {
+        std::thread(RunLookup, l, std::string(text)).detach();
+    } catch (const std::system_error&) {
+        WSASetLastError(WSAENOBUFS);
+        return false;
+    }
+    tvhost::WaitRestricted(l->fd, POLLIN, deadlineMs);
+    std::lock_guard lock(l->mu);
+    if (!l->done) {
+        WSASetLastError(WSAETIMEDOUT);
+        return false;
+    }
+    if (l->wsaError) {
+        WSASetLastError(l->wsaError);
+        return false;
+    }
+    out = l->addr;
+    return true;
+}
+
+} // namespace
+
+// ---- 3. CAsyncSocket -----------------------------------------------------------
+
+CAsyncSocket::CAsyncSocket() = default;
+
+CAsyncSocket::~CAsyncSocket() {
+    CAsyncSocket::Close();
+}
+
+BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
+                          const char* lpszSocketAddress) {
+    if (m_pHostState || nSocketType != SOCK_STREAM) {
+        WSASetLastError(WSAEINVAL);
+        return FALSE;
+    }
+    tvhost::BindUiThreadIfUnbound();
+    int fd = tvhost::sys::g.socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        WSASetLastError(tvhost::WsaErrorFromErrno(errno));
+        return FALSE;
+    }
+    if (nSocketPort != 0 || (lpszSocketAddress && *lpszSocketAddress)) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
+        local.sin_addr.s_addr =
+            lpszSocketAddress && *lpszSocketAddress ? inet_addr(lpszSocketAddress) : INADDR_ANY;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            WSASetLastError(tvhost::WsaErrorFromErrno(errno));
+            tvhost::sys::g.close(fd);
+            return FALSE;
+        }
+    }
+    auto* st = new HostState;
+    st->fd = fd;
+    st->owner = this;
+    st->lEvent = lEvent;
+    m_pHostState = st;
+    m_hSocket = static_cast<SOCKET>(fd);
+    tvhost::AddSocket(st);
+    return TRUE;
+}
+
+namespace {
+
+// Starts a non-blocking connect; 0, or the errno of an immediate failure.
+int StartConnect(int fd, in_addr_t addr, UINT port) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    peer.sin_addr.s_addr = addr;
+    if (tvhost::sys::g.connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
+        return 0;
+    return errno == EINPROGRESS ? 0 : errno;
+}
+
+} // namespace
+
+BOOL CAsyncSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
+    if (!m_pHostState) {
+        WSASetLastError(WSAENOTSOCK);
+        return FALSE;
+    }
+    in_addr_t addr;
+    if (!Resolve(lpszHostAddress, tvhost::NowMs() + kConnectTimeoutMs, addr))
+        return FALSE;
+    int err = StartConnect(m_pHostState->fd, addr, nHostPort);
+    if (err != 0) {
+        WSASetLastError(tvhost::WsaErrorFromErrno(err));
+        return FALSE;
+    }
+    m_pHostState->connecting = true; // OnConnect follows from the loop
+    WSASetLastError(WSAEWOULDBLOCK);
+    return FALSE;
+}
+
+int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
+    if (!m_pHostState)
+        return Fail(WSAENOTSOCK);
+    m_pHostState->readArmed = true;
+    if (nBufLen <= 0)
+        return nBufLen == 0 ? 0 : Fail(WSAEFAULT);
+    ssize_t n = tvhost::sys::g.recv(m_pHostState->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
+    if (n < 0)
+        return Fail(tvhost::WsaErrorFromErrno(errno));
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
+    if (!m_pHostState)
+        return Fail(WSAENOTSOCK);
+    if (nBufLen <= 0)
+        return nBufLen == 0 ? 0 : Fail(WSAEFAULT);
+    ssize_t n = tvhost::sys::g.send(m_pHostState->fd, lpBuf, static_cast<size_t>(nBufLen),
+                                    nFlags | MSG_NOSIGNAL);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            m_pHostState->writeArmed = true;
+        return Fail(tvhost::WsaErrorFromErrno(errno));
+    }
+    return static_cast<int>(n);
+}
+
+void CAsyncSocket::Close() {
+    if (!m_pHostState)
+        return;
+    tvhost::RemoveSocket(m_pHostState);
+    tvhost::sys::g.close(m_pHostState->fd);
+    delete m_pHostState;
+    m_pHostState = nullptr;
+    m_hSocket = INVALID_SOCKET;
+}
+
+namespace {
+
+BOOL CopyName(int rc, const sockaddr_in& a, SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
+    if (rc != 0) {
+        WSASetLastError(tvhost::WsaErrorFromErrno(errno));
+        return FALSE;
+    }
+    if (!lpSockAddr || !lpSockAddrLen || *lpSockAddrLen < static_cast<int>(sizeof(SOCKADDR_IN))) {
+        WSASetLastError(WSAEFAULT);
+        return FALSE;
+    }
+    SOCKADDR_IN out{};
+    out.sin_family = AF_INET_WIN;
+    out.sin_port = a.sin_port;
+    out.sin_addr.S_un.S_addr = a.sin_addr.s_addr;
+    std::memcpy(lpSockAddr, &out, sizeof out);
+    *lpSockAddrLen = sizeof out;
+    return TRUE;
+}
+
+} // namespace
+
+BOOL CAsyncSocket::GetSockName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
+    if (!m_pHostState) {
+        WSASetLastError(WSAENOTSOCK);
+        return FALSE;
+    }
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    int rc = ::getsockname(m_pHostState->fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
+}
+
+BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
+    if (!m_pHostState) {
+        WSASetLastError(WSAENOTSOCK);
+        return FALSE;
+    }
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    int rc = ::getpeername(m_pHostState->fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
+}
+
+void CAsyncSocket::OnReceive(int) {}
+void CAsyncSocket::OnSend(int) {}
+void CAsyncSocket::OnOutOfBandData(int) {}
+void CAsyncSocket::OnAccept(int) {}
+void CAsyncSocket::OnConnect(int) {}
+void CAsyncSocket::OnClose(int) {}
+
+// ---- 4. CSocket ----------------------------------------------------------------
+
+CSocket::CSocket() = default;
+
+CSocket::~CSocket() {
+    CSocket::Close();
+}
+
+BOOL CSocket::Create(UINT nSocketPort, int nSocketType, const char* lpszSocketAddress) {
+    return CAsyncSocket::Create(nSocketPort, nSocketType,
+                                FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+                                lpszSocketAddress);
+}
+
+BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
+    if (!m_pHostState) {
+        WSASetLastError(WSAENOTSOCK);
+        return FALSE;
+    }
+    std::int64_t deadline = tvhost::NowMs() + kConnectTimeoutMs;
+    in_addr_t addr;
+    if (!Resolve(lpszHostAddress, deadline, addr))
+        return FALSE;
+    int fd = m_pHostState->fd;
+    int err = StartConnect(fd, addr, nHostPort);
+    if (err == 0) {
+        m_bBlocking = TRUE;
+        short rev = tvhost::WaitRestricted(fd, POLLOUT, deadline);
+        m_bBlocking = FALSE;
+        err = rev == 0 ? ETIMEDOUT : SocketError(fd);
+    }
+    if (err != 0) {
+        WSASetLastError(tvhost::WsaErrorFromErrno(err));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
+    for (;;) {
+        int n = CAsyncSocket::Receive(lpBuf, nBufLen, nFlags);
+        if (n != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK)
+            return n;
+        m_bBlocking = TRUE;
+        tvhost::WaitRestricted(m_pHostState->fd, POLLIN | POLLRDHUP, 0);
+        m_bBlocking = FALSE;
+    }
+}
+
+int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
+    int left = nBufLen;
+    const char* p = static_cast<const char*>(lpBuf);
+    while (left > 0) {
+        int n = CAsyncSocket::Send(p, left, nFlags);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() != WSAEWOULDBLOCK)
+                return SOCKET_ERROR;
+            m_bBlocking = TRUE;
+            tvhost::WaitRestricted(m_pHostState->fd, POLLOUT, 0);
+            m_bBlocking = FALSE;
+            continue;
+        }
+        p += n;
+        left -= n;
+    }
+    if (m_pHostState)
+        m_pHostState->writeArmed = false;
+    return nBufLen - left;
+}
+
+void CSocket::Close() {
+    CAsyncSocket::Close();
+}

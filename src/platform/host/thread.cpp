@@ -1,0 +1,100 @@
+// Host backend: the C runtime's thread start, thread handles and the
+// user-interface thread's wait for a worker.
+#include "platform/thread.h"
+
+#include "platform/host/event_loop.h"
+#include "platform/host/handles.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct ThreadObject : tvhost::HostObject {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool finished = false;
+    unsigned exitCode = 0;
+    int exitFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); // readable once finished
+
+    ~ThreadObject() override {
+        if (exitFd >= 0)
+            ::close(exitFd);
+    }
+
+    DWORD Wait(DWORD ms) override {
+        std::unique_lock lock(mu);
+        if (ms == INFINITE)
+            cv.wait(lock, [&] { return finished; });
+        else
+            cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return finished; });
+        return finished ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    }
+
+    void Finish(unsigned code) {
+        {
+            std::lock_guard lock(mu);
+            finished = true;
+            exitCode = code;
+        }
+        cv.notify_all();
+        std::uint64_t one = 1;
+        ssize_t w = ::write(exitFd, &one, sizeof one);
+        (void)w;
+    }
+};
+
+} // namespace
+
+std::uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address)(void*),
+                              void* arglist, unsigned initflag, unsigned* thrdaddr) {
+    if (!start_address || initflag != 0)
+        return 0;
+    auto* t = new ThreadObject;
+    t->refs.store(2); // the handle's and the running thread's
+    static std::atomic<unsigned> s_nextId{1};
+    if (thrdaddr)
+        *thrdaddr = s_nextId.fetch_add(1);
+    try {
+        std::thread([t, start_address, arglist] {
+            unsigned code = start_address(arglist);
+            t->Finish(code);
+            tvhost::Unref(t);
+        }).detach();
+    } catch (const std::system_error&) {
+        delete t;
+        return 0;
+    }
+    return reinterpret_cast<std::uintptr_t>(tvhost::NewHandle(t));
+}
+
+DWORD AfxWaitForWorker(HANDLE hThread) {
+    tvhost::HostObject* obj = tvhost::RefHandle(hThread);
+    auto* t = dynamic_cast<ThreadObject*>(obj);
+    if (!t) {
+        if (obj)
+            tvhost::Unref(obj);
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if (!tvhost::IsUiThread()) {
+        t->Wait(INFINITE);
+    } else {
+        for (;;) {
+            {
+                std::lock_guard lock(t->mu);
+                if (t->finished)
+                    break;
+            }
+            tvhost::WaitRestricted(t->exitFd, POLLIN, 0);
+        }
+    }
+    tvhost::Unref(t);
+    return WAIT_OBJECT_0;
+}
