@@ -105,16 +105,20 @@ void ServerConn::Reset() {
     Close();
 }
 
-ScriptedServer::ScriptedServer(std::vector<Script> scripts) {
+ScriptedServer::ScriptedServer(std::vector<Script> scripts, const char* bindAddr, unsigned port) {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(m_listenFd, 8);
-    socklen_t len = sizeof addr;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_port = ntohs(addr.sin_port);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, bindAddr, &addr.sin_addr);
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::listen(m_listenFd, 8) == 0) {
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+    }
     m_thread = std::thread([this, scripts = std::move(scripts)] { Run(scripts); });
 }
 

@@ -44,10 +44,12 @@ class ScriptedServer {
   public:
     using Script = std::function<void(ServerConn&)>;
 
-    // Binds 127.0.0.1 on a free port; scripts run for the connections in
-    // order, one script per connection.
-    explicit ScriptedServer(std::vector<Script> scripts);
+    // Binds addr:port (default 127.0.0.1 on a free port); scripts run for the
+    // connections in order, one script per connection.
+    explicit ScriptedServer(std::vector<Script> scripts, const char* addr = "127.0.0.1",
+                            unsigned port = 0);
     explicit ScriptedServer(Script script) : ScriptedServer(std::vector<Script>{script}) {}
+    bool Listening() const { return m_port != 0; }
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

@@ -1,0 +1,152 @@
+// The paths a loopback client never takes (a redirect, the download limit)
+// need a local address other than 127.0.0.1. As root they run in a private
+// network namespace: the test binary re-runs itself there for one test,
+// with lo up and 127.0.0.2 as the source address of every local route, so
+// the client is 127.0.0.2 and the servers are 127.0.0.3 and 127.0.0.4.
+#include "child_process.h"
+#include "scripted_server.h"
+#include "temp_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using tvtest::ServerConn;
+
+namespace {
+
+const char kInsideEnv[] = "TV_E2E_IN_NETNS";
+const std::uint32_t kAddr4 = 0x0400007Fu; // 127.0.0.4 as the socket layer holds it
+
+bool InsideNamespace() {
+    return std::getenv(kInsideEnv) != nullptr;
+}
+
+// Outside: re-runs this test in a fresh network namespace and reports its
+// result. Returns false when it cannot (then the test is skipped).
+bool RunInNamespace(std::string& why) {
+    if (::geteuid() != 0 || !fs::exists("/usr/bin/unshare") ||
+        (!fs::exists("/usr/sbin/ip") && !fs::exists("/sbin/ip") && !fs::exists("/usr/bin/ip"))) {
+        why = "needs root, unshare and ip to make a private network namespace";
+        return false;
+    }
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter =
+        std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string script = std::string("ip link set lo up && ip route replace local "
+                                           "127.0.0.0/8 dev lo table local proto kernel scope "
+                                           "host src 127.0.0.2 && ") +
+                               kInsideEnv + "=1 exec \"$0\" \"$1\"";
+    const tvtest::RunResult probe =
+        tvtest::RunProcess({"/usr/bin/unshare", "-n", "/bin/true"}, "", 10000);
+    if (probe.exitCode != 0) {
+        why = "unshare -n is not permitted here: " + probe.err;
+        return false;
+    }
+    const tvtest::RunResult r = tvtest::RunProcess(
+        {"/usr/bin/unshare", "-n", "/bin/sh", "-c", script, self, filter}, "", 60000);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("[  PASSED  ] 1 test"), std::string::npos) << r.out << r.err;
+    return true;
+}
+
+#define RUN_IN_NAMESPACE()                                                                         \
+    do {                                                                                           \
+        if (!InsideNamespace()) {                                                                  \
+            std::string why;                                                                       \
+            if (!RunInNamespace(why))                                                              \
+                GTEST_SKIP() << why;                                                               \
+            return;                                                                                \
+        }                                                                                          \
+    } while (0)
+
+class NetnsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_work = m_dir.path() / "work";
+        fs::create_directories(m_work);
+    }
+    void WriteConfig(const std::string& ip, unsigned port) {
+        TempWorkDir::Write((m_work / "Config.ini").string(),
+                           "[Update]\nIP=" + ip + "\nPort=" + std::to_string(port) + "\n");
+    }
+    tvtest::RunResult RunClient() { return tvtest::RunProcess({TV_CLIENT_EXE}, m_work.string()); }
+
+    TempWorkDir m_dir;
+    fs::path m_work;
+};
+
+TEST_F(NetnsTest, RedirectGoesToPort43001OfTheNamedServer) {
+    RUN_IN_NAMESPACE();
+    const fs::path front = m_dir.path() / "front", back = m_dir.path() / "back";
+    fs::create_directories(front);
+    fs::create_directories(back);
+    TempWorkDir::Write((front / "manifest.txt").string(), "version 1 0\nredirect 127.0.0.4\n");
+    TempWorkDir::Write((back / "manifest.txt").string(), "version 1 0\nfile 0 1 got.txt got.txt\n");
+    TempWorkDir::Write((back / "got.txt").string(), "from the download server");
+    tvtest::ServerProcess frontServer(front.string(), "127.0.0.3", 5000);
+    tvtest::ServerProcess backServer(back.string(), "127.0.0.4", 43001);
+    ASSERT_EQ(frontServer.Port(), 5000u);
+    ASSERT_EQ(backServer.Port(), 43001u);
+    WriteConfig("127.0.0.3", 5000);
+
+    const tvtest::RunResult r = RunClient();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(m_work / "got.txt.gz"));
+    EXPECT_NE(frontServer.Finish().find("no version request"), std::string::npos);
+    EXPECT_NE(backServer.Finish().find("sent 1 files"), std::string::npos);
+}
+
+TEST_F(NetnsTest, NinthRedirectFailsLikeAFailedConnect) {
+    RUN_IN_NAMESPACE();
+    auto redirect = [](ServerConn& c) {
+        c.Send(tvtest::VersionReply(1, 0, kAddr4));
+        c.WaitPeerClose();
+    };
+    tvtest::ScriptedServer first({redirect}, "127.0.0.3", 5000);
+    tvtest::ScriptedServer ring(std::vector<tvtest::ScriptedServer::Script>(9, redirect),
+                                "127.0.0.4", 43001);
+    ASSERT_TRUE(first.Listening() && ring.Listening());
+    WriteConfig("127.0.0.3", 5000);
+
+    const tvtest::RunResult r = RunClient();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.err.find("torvane-update: error: 서버 접속에 실패했습니다."), std::string::npos)
+        << r.err;
+    EXPECT_EQ(first.Accepted() + ring.Accepted(), 9) << "eight redirects followed, then stop";
+}
+
+TEST_F(NetnsTest, TotalAboveOneHundredMebibytesIsRefused) {
+    RUN_IN_NAMESPACE();
+    auto announce = [](std::int32_t total) {
+        return [total](ServerConn& c) {
+            c.Send(tvtest::VersionReply(1, 0));
+            c.Recv(9);
+            c.Send(tvtest::ListHeader(1, 0, total) + tvtest::File("f", 1, "z"));
+            c.WaitPeerClose();
+        };
+    };
+    {
+        tvtest::ScriptedServer server({announce(104857601)}, "127.0.0.3", 5000);
+        WriteConfig("127.0.0.3", 5000);
+        const tvtest::RunResult r = RunClient();
+        EXPECT_NE(r.err.find("torvane-update: information: 다운로드 받을 파일이 너무 많습니다."),
+                  std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(m_work / "f.gz"));
+    }
+    {
+        tvtest::ScriptedServer server({announce(104857600)}, "127.0.0.3", 5001);
+        WriteConfig("127.0.0.3", 5001);
+        const tvtest::RunResult r = RunClient();
+        EXPECT_EQ(r.err, "") << "exactly the limit is accepted";
+        EXPECT_TRUE(fs::exists(m_work / "f.gz"));
+    }
+}
+
+} // namespace
