@@ -16,7 +16,9 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
+#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -171,6 +173,42 @@ int PaintTimeout() {
 
 // ---- 4. Iterations ---------------------------------------------------------
 
+// ---- Close signals ----------------------------------------------------------
+// SIGINT and SIGTERM act as the close box of the topmost modal window. The
+// handler only writes to a pipe; the loop takes the request in a full modal
+// run. A second signal while the first is still unhandled (the loop is held
+// in a long wait) ends the program the ordinary way.
+
+int g_signalPipe[2] = {-1, -1};
+volatile sig_atomic_t g_signalPending = 0;
+bool g_signalsOn = false;
+
+void OnCloseSignal(int sig) {
+    if (g_signalPending) {
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+        return;
+    }
+    g_signalPending = 1;
+    int saved = errno;
+    char c = 'c';
+    ssize_t r = ::write(g_signalPipe[1], &c, 1);
+    (void)r;
+    errno = saved;
+}
+
+// A stand-in entry that marks the signal pipe among the polled sources.
+struct SignalSource : SocketEntry {
+    short Interest() const override { return POLLIN; }
+    void Dispatch(short) override {
+        char buf[16];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        g_signalPending = 0;
+        HandleKey(Key::Close);
+    }
+} g_signalSource;
+
 void DispatchOneReady(std::size_t first) {
     Loop& l = L();
     std::size_t n = l.pfds.size();
@@ -213,6 +251,10 @@ void ModalIteration() {
     if (inputFd >= 0) {
         l.pfds.push_back({inputFd, POLLIN, 0});
         l.pfdOwner.push_back(nullptr);
+    }
+    if (g_signalsOn) {
+        l.pfds.push_back({g_signalPipe[0], POLLIN, 0});
+        l.pfdOwner.push_back(&g_signalSource);
     }
     if (full)
         for (SocketEntry* s : l.sockets) {
@@ -316,6 +358,20 @@ short WaitRestricted(int fd, short events, std::int64_t deadlineMs) {
     }
     --l.holdDepth;
     return result;
+}
+
+void EnableCloseSignals(bool on) {
+    if (on == g_signalsOn)
+        return;
+    if (on && g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction sa {};
+    sa.sa_handler = on ? OnCloseSignal : SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    // No SA_RESTART: a blocking read of the list answer returns EINTR.
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    g_signalsOn = on;
 }
 
 void AddSocket(SocketEntry* entry) {

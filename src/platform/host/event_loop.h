@@ -48,6 +48,10 @@ void RunModal(HWND hWnd);
 // calls. Returns the revents, 0 on timeout.
 short WaitRestricted(int fd, short events, std::int64_t deadlineMs);
 
+// SIGINT/SIGTERM as the close box (front ends that own a terminal or run
+// unattended turn this on).
+void EnableCloseSignals(bool on);
+
 void AddSocket(SocketEntry* entry);
 void RemoveSocket(SocketEntry* entry);
 

@@ -2,19 +2,17 @@
 // terminal (scripts, CI, the end-to-end tests). Message boxes go to stderr as
 // "CAPTION: ICON: TEXT" and are dismissed at once; a dialog's texts go to
 // stdout as one line, at most four times a second and always in their final
-// state; SIGINT and SIGTERM act as the close box; a dialog with a list box
-// prints the list and takes one line from stdin.
+// state; SIGINT and SIGTERM act as the close box (event_loop.cpp); a dialog
+// with a list box prints the list and takes one line from stdin.
 #include "platform/host/event_loop.h"
 #include "platform/host/frontends.h"
 #include "platform/host/window.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -23,25 +21,6 @@ namespace tvhost {
 namespace {
 
 constexpr std::int64_t kLineIntervalMs = 250;
-
-int g_signalPipe[2] = {-1, -1};
-volatile sig_atomic_t g_signalsPending = 0;
-
-void OnCloseSignal(int sig) {
-    // A second signal while the first is still unhandled (the loop is held in
-    // a long wait) ends the program the ordinary way.
-    if (g_signalsPending > 0) {
-        std::signal(sig, SIG_DFL);
-        std::raise(sig);
-        return;
-    }
-    g_signalsPending = 1;
-    int saved = errno;
-    char c = 'c';
-    ssize_t r = ::write(g_signalPipe[1], &c, 1);
-    (void)r;
-    errno = saved;
-}
 
 bool IsTextControl(HWND c) {
     return c->type == WindowType::Control &&
@@ -82,8 +61,6 @@ class LineFrontEnd : public FrontEnd {
   public:
     void Start() override;
     void Stop() override;
-    int InputFd() const override { return g_signalPipe[0]; }
-    void OnInput() override;
     bool Paint(bool bForce) override;
     void OnModalStart(HWND hDlg) override;
     void OnModalEnd(HWND hDlg) override;
@@ -96,38 +73,14 @@ class LineFrontEnd : public FrontEnd {
 
     std::string m_last;
     std::int64_t m_lastTime = 0;
-    bool m_started = false;
 };
 
 void LineFrontEnd::Start() {
-    if (m_started)
-        return;
-    m_started = true;
-    if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    if (g_signalPipe[1] >= 0) {
-        struct sigaction sa {};
-        sa.sa_handler = OnCloseSignal;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
-    }
+    EnableCloseSignals(true);
 }
 
 void LineFrontEnd::Stop() {
-    if (!m_started)
-        return;
-    m_started = false;
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-}
-
-void LineFrontEnd::OnInput() {
-    char buf[16];
-    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
-    }
-    g_signalsPending = 0;
-    HandleKey(Key::Close);
+    EnableCloseSignals(false);
 }
 
 std::string LineFrontEnd::CurrentLine() const {
