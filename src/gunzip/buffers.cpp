@@ -197,4 +197,6 @@ void exit_with_status(int32_t code) {
     std::exit(code);
 }
 
-void set_gunzip_exit_handler(gunzip_exit_handler handler) { exit_handler = handler; }
+void set_gunzip_exit_handler(gunzip_exit_handler handler) {
+    exit_handler = handler;
+}

@@ -14,14 +14,14 @@
 
 // ------------------------------------------------------------ sizes
 
-constexpr unsigned kInputBlockSize = 32768;  // one refill reads at most this
-constexpr unsigned kInputSpare = 64;         // room after a full block (LZW)
-constexpr unsigned kWindowSize = 65536;      // window_buffer, as decoders see it
+constexpr unsigned kInputBlockSize = 32768; // one refill reads at most this
+constexpr unsigned kInputSpare = 64;        // room after a full block (LZW)
+constexpr unsigned kWindowSize = 65536;     // window_buffer, as decoders see it
 // NOTE: the DEFLATE decoder copies matches in whole words and may store up to
 // this many bytes past the point it has reached; they land here, never past
 // the array. Other decoders use only the first kWindowSize bytes.
 constexpr unsigned kWindowSlack = 320;
-constexpr unsigned kOutputBufferSize = 16384;  // LZW output staging
+constexpr unsigned kOutputBufferSize = 16384; // LZW output staging
 constexpr unsigned kOutputSpare = 2048;
 constexpr unsigned kPrefixTableSize = 65536;    // 16-bit entries
 constexpr unsigned kDistanceBufferSize = 32768; // 16-bit entries
@@ -32,8 +32,8 @@ constexpr unsigned kNameSize = 260;             // input and output names, with 
 // file being decoded.
 
 extern uint8_t input_buffer[kInputBlockSize + kInputSpare]; // compressed input
-extern uint32_t input_count; // valid bytes in input_buffer
-extern uint32_t input_pos;   // next unread byte; == input_count: block used up
+extern uint32_t input_count;                                // valid bytes in input_buffer
+extern uint32_t input_pos; // next unread byte; == input_count: block used up
 extern uint8_t window_buffer[kWindowSize + kWindowSlack]; // decoded bytes, from its start
 extern uint32_t window_fill;                              // decoded bytes waiting to be drained
 extern uint8_t output_buffer[kOutputBufferSize + kOutputSpare]; // LZW staging, decoder scratch
@@ -45,14 +45,14 @@ extern int32_t bytes_written_total; // bytes produced for the current member
 // ------------------------------------------------------------ driver values
 // Owned by the driver, set by decompress_file for each file.
 
-extern int32_t exit_status;          // 0 success, 1 error, 2 warning
-extern bool quiet_mode;              // warnings are not written (always on)
-extern const char* program_name;     // "gzip", first placeholder of diagnostics
-extern char input_name[kNameSize];   // the compressed file, as named by the caller
-extern char output_name[kNameSize];  // the plain file being made
-extern int input_fd;                 // descriptor of the input, -1 when closed
-extern int output_fd;                // descriptor of the output, -1 when closed
-extern bool output_incomplete;       // the output exists and is not complete
+extern int32_t exit_status;         // 0 success, 1 error, 2 warning
+extern bool quiet_mode;             // warnings are not written (always on)
+extern const char* program_name;    // "gzip", first placeholder of diagnostics
+extern char input_name[kNameSize];  // the compressed file, as named by the caller
+extern char output_name[kNameSize]; // the plain file being made
+extern int input_fd;                // descriptor of the input, -1 when closed
+extern int output_fd;               // descriptor of the output, -1 when closed
+extern bool output_incomplete;      // the output exists and is not complete
 
 // ------------------------------------------------------------ input, output, CRC
 

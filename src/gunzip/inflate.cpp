@@ -1,0 +1,750 @@
+// DEFLATE decoder (RFC 1951): one raw stream per call of
+// decode_deflate_stream, input from the shared input buffer, output through
+// the shared window.
+//
+// Map of this file:
+//   entries        packed lookup entries and the symbol maps
+//   tables         build_lookup_tables and the code-length table
+//   state          bit buffer, output position, tables, module-wide
+//   bits           exact bit input (need / drop) and output cycles
+//   slow path      one symbol at a time, near the end of a buffer
+//   fast path      whole-word bit refills and word-sized copies
+//   blocks         stored, fixed and dynamic blocks
+//   entry          decode_deflate_stream
+//
+// Window layout. window_buffer[0, 32768) holds the 32 KiB of history before
+// the current output cycle and decoded bytes go to [32768, 65536). When that
+// half is full it is drained (CRC, write, count) and moved down, so a
+// distance never wraps. A stream starts with whatever window_buffer[0, 32768)
+// holds as its history (an earlier stream's output, zeros, or another
+// decoder's tables: a distance reaching before the stream's first byte copies
+// those, and only the CRC check catches it). At the end the last 32 KiB are
+// laid back into [0, 32768) by output position modulo 32768, the layout the
+// next stream expects.
+//
+// Input. The fast path keeps 56 to 63 bits in a 64-bit buffer, loading eight
+// bytes at a time while at least that many remain in the buffered block; it
+// never refills. Near the end of a block the slow path takes one byte at a
+// time and refills only when a step needs bits that the block no longer has,
+// counting for a Huffman code the bits that the classic two-level tables
+// (9-bit literal/length, 6-bit distance first levels) would ask for, so that
+// a stream ending exactly at the end of the input fails or succeeds the same
+// way. Bytes taken ahead and not used are handed back at the end; they are
+// always bytes of the current block.
+
+#include <cstdio>
+#include <cstring>
+
+#include "gunzip/shared.h"
+
+namespace {
+
+// ------------------------------------------------------------------ entries
+
+// A lookup entry, 32 bits:
+//   bits  0-3   code length in bits (for a sub-table link: the root width)
+//   bits  4-7   extra bits of a length or distance; sub-table width of a link
+//   bits  8-11  bits the classic tables would need to resolve this code
+//   bits 12-15  kind (kLiteral, kLink, kEnd, kInvalid; none: length/distance)
+//   bits 16-31  literal byte, base length or distance, or sub-table offset
+constexpr uint32_t kLiteral = 1u << 12;
+constexpr uint32_t kLink = 2u << 12;
+constexpr uint32_t kEnd = 4u << 12;
+constexpr uint32_t kInvalid = 8u << 12;
+
+constexpr uint32_t make_entry(unsigned len, unsigned extra, unsigned need, uint32_t kind,
+                              uint32_t value) {
+    return len | (extra << 4) | (need << 8) | kind | (value << 16);
+}
+inline unsigned entry_len(uint32_t e) {
+    return e & 15;
+}
+inline unsigned entry_extra(uint32_t e) {
+    return (e >> 4) & 15;
+}
+inline unsigned entry_need(uint32_t e) {
+    return (e >> 8) & 15;
+}
+inline uint32_t entry_value(uint32_t e) {
+    return e >> 16;
+}
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr unsigned char kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+enum class Alphabet { kLiteralLength, kDistance };
+
+uint32_t map_symbol(Alphabet a, int sym, unsigned len, unsigned need) {
+    if (a == Alphabet::kLiteralLength) {
+        if (sym < 256)
+            return make_entry(len, 0, need, kLiteral, static_cast<uint32_t>(sym));
+        if (sym == 256)
+            return make_entry(len, 0, need, kEnd, 0);
+        if (sym < 286)
+            return make_entry(len, kLengthExtra[sym - 257], need, 0, kLengthBase[sym - 257]);
+    } else if (sym < 30) {
+        return make_entry(len, kDistExtra[sym], need, 0, kDistBase[sym]);
+    }
+    return make_entry(len, 0, need, kInvalid, 0);
+}
+
+// ------------------------------------------------------------------ tables
+
+constexpr unsigned kLitRootBits = 10;
+constexpr unsigned kDistRootBits = 8;
+// Sub-tables of a complete code: each holds at least width + 1 codes, which
+// bounds them for 286 literal/length and 30 distance symbols.
+constexpr unsigned kLitTableSize = (1u << kLitRootBits) + 1536;
+constexpr unsigned kDistTableSize = (1u << kDistRootBits) + 1024;
+
+struct Code {
+    unsigned root; // root width of the table in use
+    uint32_t* table;
+};
+
+// Builds the lookup table of a code from its lengths. Returns 0 (complete,
+// or a single one-bit code), 1 (incomplete; built only when allow_incomplete),
+// 2 (over-subscribed; nothing built) or 3 (tables too small). classic_width
+// is the first-level width the classic two-level tables would use, from
+// which each entry's need is worked out.
+class TableBuilder {
+  public:
+    TableBuilder(const uint8_t* lens, int n, Alphabet a) : lens_(lens), n_(n), alphabet_(a) {}
+
+    int build(unsigned classic_width, uint32_t* table, unsigned root, unsigned capacity,
+              bool allow_incomplete);
+
+  private:
+    void open_classic_tables(unsigned k, uint32_t code);
+    void close_classic_tables(uint32_t code);
+    unsigned classic_need() const;
+    bool place(uint32_t entry, unsigned k, uint32_t code);
+
+    const uint8_t* lens_;
+    int n_;
+    Alphabet alphabet_;
+    unsigned count_[17] = {};     // codes of each length, phantoms included
+    unsigned remaining_[17] = {}; // codes of each length not yet placed
+    unsigned max_ = 0;
+    // The classic tables, simulated: level, start bit, width and prefix of
+    // each open table; m is their first-level width.
+    int m_ = 0, level_ = -1, start_ = 0;
+    int starts_[17] = {}, widths_[17] = {};
+    uint32_t prefixes_[17] = {};
+    // Our own tables.
+    uint32_t* table_ = nullptr;
+    unsigned root_ = 0, capacity_ = 0, used_ = 0;
+    uint32_t sub_root_ = ~0u;
+    uint32_t* sub_ = nullptr;
+    unsigned sub_bits_ = 0;
+};
+
+void TableBuilder::open_classic_tables(unsigned k, uint32_t code) {
+    while (static_cast<int>(k) > start_ + m_) {
+        ++level_;
+        start_ += m_;
+        int cap = m_ < static_cast<int>(max_) - start_ ? m_ : static_cast<int>(max_) - start_;
+        int j = static_cast<int>(k) - start_;
+        int left = static_cast<int>(remaining_[k]);
+        if (j < cap && (1 << j) > left) {
+            int f = (1 << j) - left;
+            unsigned xk = k;
+            while (++j < cap) {
+                f <<= 1;
+                ++xk;
+                if (f <= static_cast<int>(count_[xk]))
+                    break;
+                f -= static_cast<int>(count_[xk]);
+            }
+        }
+        starts_[level_] = start_;
+        widths_[level_] = j;
+        prefixes_[level_] = start_ >= 32 ? code : code & ((1u << start_) - 1);
+    }
+}
+
+void TableBuilder::close_classic_tables(uint32_t code) {
+    while (level_ > 0 && (code & ((1u << start_) - 1)) != prefixes_[level_]) {
+        --level_;
+        start_ -= m_;
+    }
+}
+
+unsigned TableBuilder::classic_need() const {
+    int need = 0;
+    for (int l = 0; l <= level_; ++l)
+        if (starts_[l] + widths_[l] > need)
+            need = starts_[l] + widths_[l];
+    return need > 15 ? 15u : static_cast<unsigned>(need);
+}
+
+bool TableBuilder::place(uint32_t entry, unsigned k, uint32_t code) {
+    if (k <= root_) {
+        for (uint32_t i = code; i < (1u << root_); i += 1u << k)
+            table_[i] = entry;
+        return true;
+    }
+    uint32_t r = code & ((1u << root_) - 1);
+    if (r != sub_root_) {
+        unsigned bits = k - root_;
+        int left = 1 << bits;
+        while (bits + root_ < max_) {
+            left -= static_cast<int>(remaining_[bits + root_]);
+            if (left <= 0)
+                break;
+            ++bits;
+            left <<= 1;
+        }
+        if (used_ + (1u << bits) > capacity_)
+            return false;
+        sub_ = table_ + used_;
+        table_[r] = make_entry(root_, bits, 0, kLink, used_);
+        used_ += 1u << bits;
+        sub_root_ = r;
+        sub_bits_ = bits;
+    }
+    for (uint32_t i = code >> root_; i < (1u << sub_bits_); i += 1u << (k - root_))
+        sub_[i] = entry;
+    return true;
+}
+
+int TableBuilder::build(unsigned classic_width, uint32_t* table, unsigned root, unsigned capacity,
+                        bool allow_incomplete) {
+    for (int i = 0; i < n_; ++i)
+        ++count_[lens_[i]];
+    if (count_[0] == static_cast<unsigned>(n_)) {
+        // An empty code: every lookup is invalid and needs no bits.
+        for (uint32_t i = 0; i < (1u << root); ++i)
+            table[i] = make_entry(0, 0, 0, kInvalid, 0);
+        return 0;
+    }
+    unsigned min = 1;
+    while (count_[min] == 0)
+        ++min;
+    max_ = 15;
+    while (count_[max_] == 0)
+        --max_;
+    int left = 1 << min;
+    for (unsigned k = min; k < max_; ++k) {
+        left -= static_cast<int>(count_[k]);
+        if (left < 0)
+            return 2;
+        left <<= 1;
+    }
+    left -= static_cast<int>(count_[max_]);
+    if (left < 0)
+        return 2;
+    int result = (left > 0 && max_ != 1) ? 1 : 0;
+    if (result == 1 && !allow_incomplete)
+        return 1;
+    unsigned phantoms = static_cast<unsigned>(left);
+    count_[max_] += phantoms;
+    for (unsigned k = 0; k <= 16; ++k)
+        remaining_[k] = count_[k];
+
+    m_ = static_cast<int>(classic_width);
+    if (m_ < static_cast<int>(min))
+        m_ = static_cast<int>(min);
+    if (m_ > static_cast<int>(max_))
+        m_ = static_cast<int>(max_);
+    start_ = -m_;
+    table_ = table;
+    root_ = root;
+    capacity_ = capacity;
+    used_ = 1u << root;
+
+    uint32_t code = 0;
+    for (unsigned k = min; k <= max_; ++k) {
+        int sym = 0;
+        unsigned phantom_left = k == max_ ? phantoms : 0;
+        for (;;) {
+            while (sym < n_ && lens_[sym] != k)
+                ++sym;
+            bool real = sym < n_;
+            if (!real && phantom_left == 0)
+                break;
+            open_classic_tables(k, code);
+            unsigned need = classic_need();
+            uint32_t entry =
+                real ? map_symbol(alphabet_, sym, k, need) : make_entry(k, 0, need, kInvalid, 0);
+            if (!place(entry, k, code))
+                return 3;
+            --remaining_[k];
+            if (real)
+                ++sym;
+            else
+                --phantom_left;
+            uint32_t bit = 1u << (k - 1);
+            while (code & bit)
+                bit >>= 1;
+            code = bit ? (code & (bit - 1)) | bit : 0;
+            close_classic_tables(code);
+        }
+    }
+    return result;
+}
+
+// The code-length code: one level, exactly as wide as the classic table (at
+// most 7 bits). Entry: length << 8 | symbol; symbol 0xFF is invalid.
+struct CodeLengthCode {
+    unsigned width = 0; // 0 for an empty code
+    uint16_t table[128];
+};
+
+int build_code_length_code(const uint8_t* lens, CodeLengthCode& c) {
+    unsigned count[8] = {};
+    for (int i = 0; i < 19; ++i)
+        ++count[lens[i]];
+    c.width = 0;
+    if (count[0] == 19)
+        return 0;
+    unsigned min = 1, max = 7;
+    while (count[min] == 0)
+        ++min;
+    while (count[max] == 0)
+        --max;
+    int left = 1 << min;
+    for (unsigned k = min; k < max; ++k) {
+        left -= static_cast<int>(count[k]);
+        if (left < 0)
+            return 2;
+        left <<= 1;
+    }
+    left -= static_cast<int>(count[max]);
+    if (left < 0)
+        return 2;
+    if (left > 0 && max != 1)
+        return 1;
+    c.width = max;
+    for (unsigned i = 0; i < (1u << max); ++i)
+        c.table[i] = static_cast<uint16_t>((max << 8) | 0xFF);
+    uint32_t code = 0;
+    for (unsigned k = min; k <= max; ++k) {
+        for (int sym = 0; sym < 19; ++sym) {
+            if (lens[sym] != k)
+                continue;
+            for (uint32_t i = code; i < (1u << max); i += 1u << k)
+                c.table[i] = static_cast<uint16_t>((k << 8) | static_cast<unsigned>(sym));
+            uint32_t bit = 1u << (k - 1);
+            while (code & bit)
+                bit >>= 1;
+            code = bit ? (code & (bit - 1)) | bit : 0;
+        }
+    }
+    return 0;
+}
+
+// ------------------------------------------------------------------ state
+
+uint64_t bit_buffer; // input bits, consumed from the low end
+unsigned bits_held;  // valid bits in bit_buffer; bits above are upcoming input or 0
+uint8_t* out;        // next output byte, in window_buffer[32768, 65536]
+uint8_t* const kCycleStart = window_buffer + 32768;
+uint8_t* const kCycleEnd = window_buffer + 65536;
+
+uint32_t lit_table[kLitTableSize];   // literal/length code of the current dynamic block
+uint32_t dist_table[kDistTableSize]; // its distance code
+uint32_t fixed_lit[kLitTableSize];   // the fixed codes, built on first use
+uint32_t fixed_dist[kDistTableSize];
+bool fixed_built;
+
+// ------------------------------------------------------------------ bits
+
+inline void take_byte(int b) {
+    bit_buffer |= static_cast<uint64_t>(b) << bits_held;
+    bits_held += 8;
+}
+
+// Makes n bits available, refilling the input when the block is used up.
+inline void need(unsigned n) {
+    while (bits_held < n)
+        take_byte(input_pos < input_count ? input_buffer[input_pos++] : refill_input(false));
+}
+
+inline uint32_t peek(unsigned n) {
+    return static_cast<uint32_t>(bit_buffer) & ((1u << n) - 1);
+}
+
+inline void drop(unsigned n) {
+    bit_buffer >>= n;
+    bits_held -= n;
+}
+
+// Takes every byte the current block still has, while a whole byte fits
+// below bit 63 (the fast path refills from there).
+inline void take_available() {
+    while (bits_held < 56 && input_pos < input_count)
+        take_byte(input_buffer[input_pos++]);
+}
+
+void drain_cycle() {
+    unsigned n = static_cast<unsigned>(out - kCycleStart);
+    if (n == 0)
+        return;
+    crc32_update(kCycleStart, n);
+    write_all(output_fd, kCycleStart, n);
+    bytes_written_total += static_cast<int32_t>(n);
+}
+
+// The output half is full: drain it and make it the history.
+void next_cycle() {
+    drain_cycle();
+    std::memcpy(window_buffer, kCycleStart, 32768);
+    out = kCycleStart;
+}
+
+inline void put_byte(uint8_t b) {
+    *out++ = b;
+    if (out == kCycleEnd)
+        next_cycle();
+}
+
+// ------------------------------------------------------------------ slow path
+
+inline uint32_t resolve(const uint32_t* table, unsigned root, uint64_t bits) {
+    uint32_t e = table[bits & ((1u << root) - 1)];
+    if (e & kLink)
+        e = table[entry_value(e) + ((bits >> root) & ((1u << entry_extra(e)) - 1))];
+    return e;
+}
+
+// The entry of the next code, with as many bits held as the classic tables
+// would have asked for.
+uint32_t lookup_exact(const Code& c) {
+    for (;;) {
+        take_available();
+        uint32_t e = resolve(c.table, c.root, bit_buffer);
+        if (entry_need(e) <= bits_held && entry_len(e) <= bits_held)
+            return e;
+        take_byte(refill_input(false));
+    }
+}
+
+// One symbol; 0 to go on, 1 invalid data, -1 end of block.
+int slow_symbol(const Code& lit, const Code& dist) {
+    uint32_t e = lookup_exact(lit);
+    if (e & kInvalid)
+        return 1;
+    drop(entry_len(e));
+    if (e & kLiteral) {
+        put_byte(static_cast<uint8_t>(entry_value(e)));
+        return 0;
+    }
+    if (e & kEnd)
+        return -1;
+    unsigned extra = entry_extra(e);
+    need(extra);
+    unsigned length = entry_value(e) + peek(extra);
+    drop(extra);
+    uint32_t d = lookup_exact(dist);
+    if (d & kInvalid)
+        return 1;
+    drop(entry_len(d));
+    extra = entry_extra(d);
+    need(extra);
+    unsigned distance = entry_value(d) + peek(extra);
+    drop(extra);
+    while (length--)
+        put_byte(*(out - distance));
+    return 0;
+}
+
+// ------------------------------------------------------------------ fast path
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
+    const uint8_t* src = dst - distance;
+    uint8_t* const end = dst + length;
+    if (distance >= 16) {
+        do {
+            std::memcpy(dst, src, 16);
+            dst += 16;
+            src += 16;
+        } while (dst < end);
+    } else if (distance >= 8) {
+        do {
+            std::memcpy(dst, src, 8);
+            dst += 8;
+            src += 8;
+        } while (dst < end);
+    } else if (distance == 1) {
+        std::memset(dst, *src, length);
+    } else {
+        do
+            *dst++ = *src++;
+        while (dst < end);
+    }
+}
+
+// Decodes while the block has 8 unread bytes and the output half has room
+// for a longest match and one byte more: the fast path must never fill the
+// half exactly, since only put_byte drains it. Returns 0 to continue slowly,
+// 1 invalid, -1 end.
+int fast_symbols(const Code& lit, const Code& dist) {
+    const uint8_t* in = input_buffer + input_pos;
+    const uint8_t* const in_end = input_buffer + input_count;
+    uint8_t* o = out;
+    uint64_t bb = bit_buffer;
+    unsigned bc = bits_held;
+    const uint32_t* const lt = lit.table;
+    const uint32_t* const dt = dist.table;
+    const uint64_t lit_mask = (1u << lit.root) - 1;
+    const uint64_t dist_mask = (1u << dist.root) - 1;
+    int result = 0;
+    while (in_end - in >= 8 && kCycleEnd - o > 258) {
+        bb |= load64(in) << bc;
+        in += (63 - bc) >> 3;
+        bc |= 56;
+        uint32_t e = lt[bb & lit_mask];
+        if (e & kLink)
+            e = lt[entry_value(e) + ((bb >> lit.root) & ((1u << entry_extra(e)) - 1))];
+        if (e & kLiteral) {
+            bb >>= entry_len(e);
+            bc -= entry_len(e);
+            *o++ = static_cast<uint8_t>(entry_value(e));
+            continue;
+        }
+        if (e & (kEnd | kInvalid)) {
+            result = (e & kInvalid) ? 1 : -1;
+            if (result < 0) {
+                bb >>= entry_len(e);
+                bc -= entry_len(e);
+            }
+            break;
+        }
+        unsigned len = entry_len(e);
+        unsigned length =
+            entry_value(e) + static_cast<unsigned>((bb >> len) & ((1u << entry_extra(e)) - 1));
+        len += entry_extra(e);
+        bb >>= len;
+        bc -= len;
+        uint32_t d = dt[bb & dist_mask];
+        if (d & kLink)
+            d = dt[entry_value(d) + ((bb >> dist.root) & ((1u << entry_extra(d)) - 1))];
+        if (d & kInvalid) {
+            result = 1;
+            break;
+        }
+        len = entry_len(d);
+        unsigned distance =
+            entry_value(d) + static_cast<unsigned>((bb >> len) & ((1u << entry_extra(d)) - 1));
+        len += entry_extra(d);
+        bb >>= len;
+        bc -= len;
+        copy_match(o, distance, length);
+        o += length;
+    }
+    input_pos = static_cast<uint32_t>(in - input_buffer);
+    bit_buffer = bb;
+    bits_held = bc;
+    out = o;
+    return result;
+}
+
+// ------------------------------------------------------------------ blocks
+
+int decode_compressed_data(const Code& lit, const Code& dist) {
+    for (;;) {
+        int r = fast_symbols(lit, dist);
+        if (r != 0)
+            return r > 0 ? 1 : 0;
+        r = slow_symbol(lit, dist);
+        if (r != 0)
+            return r > 0 ? 1 : 0;
+    }
+}
+
+int decode_stored_block() {
+    drop(bits_held & 7);
+    // Whole bytes held are unread bytes of the current block: give them back
+    // and copy straight from the buffer.
+    input_pos -= bits_held >> 3;
+    bit_buffer = 0;
+    bits_held = 0;
+    unsigned len = static_cast<unsigned>(next_byte());
+    len |= static_cast<unsigned>(next_byte()) << 8;
+    unsigned nlen = static_cast<unsigned>(next_byte());
+    nlen |= static_cast<unsigned>(next_byte()) << 8;
+    if (len != (~nlen & 0xFFFF))
+        return 1;
+    while (len > 0) {
+        if (input_pos == input_count) {
+            refill_input(false);
+            input_pos = 0;
+        }
+        unsigned n = input_count - input_pos;
+        if (n > len)
+            n = len;
+        if (n > static_cast<unsigned>(kCycleEnd - out))
+            n = static_cast<unsigned>(kCycleEnd - out);
+        std::memcpy(out, input_buffer + input_pos, n);
+        input_pos += n;
+        out += n;
+        len -= n;
+        if (out == kCycleEnd)
+            next_cycle();
+    }
+    return 0;
+}
+
+int decode_fixed_block() {
+    if (!fixed_built) {
+        uint8_t lens[288];
+        std::memset(lens, 8, 144);
+        std::memset(lens + 144, 9, 112);
+        std::memset(lens + 256, 7, 24);
+        std::memset(lens + 280, 8, 8);
+        TableBuilder(lens, 288, Alphabet::kLiteralLength)
+            .build(7, fixed_lit, kLitRootBits, kLitTableSize, false);
+        std::memset(lens, 5, 30);
+        TableBuilder(lens, 30, Alphabet::kDistance)
+            .build(5, fixed_dist, kDistRootBits, kDistTableSize, true);
+        fixed_built = true;
+    }
+    return decode_compressed_data(Code{kLitRootBits, fixed_lit}, Code{kDistRootBits, fixed_dist});
+}
+
+// Reads the literal/length and distance code lengths; 0, 1 or 2.
+int read_code_lengths(uint8_t* lens, unsigned total) {
+    need(4);
+    unsigned ncl = peek(4) + 4;
+    drop(4);
+    uint8_t cl_lens[19] = {};
+    for (unsigned i = 0; i < ncl; ++i) {
+        need(3);
+        cl_lens[kCodeLengthOrder[i]] = static_cast<uint8_t>(peek(3));
+        drop(3);
+    }
+    static CodeLengthCode cl;
+    int r = build_code_length_code(cl_lens, cl);
+    if (r != 0)
+        return r;
+    unsigned previous = 0;
+    for (unsigned i = 0; i < total;) {
+        need(cl.width);
+        uint16_t e = cl.width ? cl.table[peek(cl.width)] : 0xFF;
+        if ((e & 0xFF) == 0xFF)
+            return 1;
+        drop(e >> 8);
+        unsigned sym = e & 0xFF;
+        unsigned repeat, value;
+        if (sym < 16) {
+            lens[i++] = static_cast<uint8_t>(sym);
+            previous = sym;
+            continue;
+        }
+        if (sym == 16) {
+            need(2);
+            repeat = 3 + peek(2);
+            drop(2);
+            value = previous;
+        } else if (sym == 17) {
+            need(3);
+            repeat = 3 + peek(3);
+            drop(3);
+            value = previous = 0;
+        } else {
+            need(7);
+            repeat = 11 + peek(7);
+            drop(7);
+            value = previous = 0;
+        }
+        if (i + repeat > total)
+            return 1;
+        std::memset(lens + i, static_cast<int>(value), repeat);
+        i += repeat;
+    }
+    return 0;
+}
+
+int decode_dynamic_block() {
+    need(5);
+    unsigned nlit = peek(5) + 257;
+    drop(5);
+    need(5);
+    unsigned ndist = peek(5) + 1;
+    drop(5);
+    // The code-length count is read before the range check, as it has always been.
+    if (nlit > 286 || ndist > 30) {
+        need(4);
+        drop(4);
+        return 1;
+    }
+    uint8_t lens[316];
+    int r = read_code_lengths(lens, nlit + ndist);
+    if (r != 0)
+        return r;
+    r = TableBuilder(lens, static_cast<int>(nlit), Alphabet::kLiteralLength)
+            .build(9, lit_table, kLitRootBits, kLitTableSize, false);
+    if (r == 1)
+        std::fputs(" incomplete literal tree\n", stderr);
+    if (r != 0)
+        return r;
+    r = TableBuilder(lens + nlit, static_cast<int>(ndist), Alphabet::kDistance)
+            .build(6, dist_table, kDistRootBits, kDistTableSize, false);
+    if (r == 1)
+        std::fputs(" incomplete distance tree\n", stderr);
+    if (r != 0)
+        return r;
+    return decode_compressed_data(Code{kLitRootBits, lit_table}, Code{kDistRootBits, dist_table});
+}
+
+// One block; 0 and *last set, or the failure code.
+int decode_block(bool* last) {
+    need(1);
+    *last = peek(1) != 0;
+    drop(1);
+    need(2);
+    unsigned type = peek(2);
+    drop(2);
+    switch (type) {
+    case 0:
+        return decode_stored_block();
+    case 1:
+        return decode_fixed_block();
+    case 2:
+        return decode_dynamic_block();
+    default:
+        return 2;
+    }
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ entry
+
+int decode_deflate_stream() {
+    window_fill = 0;
+    bit_buffer = 0;
+    bits_held = 0;
+    out = kCycleStart;
+    bool last = false;
+    do {
+        int r = decode_block(&last);
+        if (r != 0)
+            return r;
+    } while (!last);
+    input_pos -= bits_held >> 3;
+    bits_held = 0;
+    bit_buffer = 0;
+    drain_cycle();
+    // Lay the last 32 KiB back by output position modulo 32768.
+    std::memcpy(window_buffer, kCycleStart, static_cast<size_t>(out - kCycleStart));
+    window_fill = 0;
+    return 0;
+}
