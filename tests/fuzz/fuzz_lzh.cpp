@@ -1,0 +1,13 @@
+// Fuzz target: the LZH decoder on arbitrary data after its magic bytes.
+
+#include "fuzz_support.h"
+#include "gunzip/shared.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const uint8_t kMagic[2] = {0x1f, 0xa0};
+    fuzz::run_guarded([&] {
+        int in = fuzz::start_member(kMagic, data, size);
+        decode_lzh_stream(in, output_fd);
+    });
+    return 0;
+}
