@@ -1,0 +1,207 @@
+// The driver's handling of names, existing outputs, time stamps, permissions
+// and links.
+
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "harness.h"
+
+namespace gztest {
+namespace {
+
+struct stat StatOf(const char* path) {
+    struct stat s {};
+    EXPECT_EQ(lstat(path, &s), 0) << path;
+    return s;
+}
+
+TEST_F(GunzipTest, DerivesOutputNameFromSuffix) {
+    struct Row {
+        const char* input;
+        const char* output;
+    } rows[] = {{"PATCH.TGZ", "PATCH.tar"},
+                {"FILE.GZ", "FILE"},
+                {"pack.taz", "pack.tar"},
+                {"x-gz", "x"},
+                {"y_z", "y"},
+                {"Data\\map.gz", "Data/map"}};
+    fs::create_directory("Data");
+    for (const Row& r : rows) {
+        std::string host_input = r.input;
+        std::replace(host_input.begin(), host_input.end(), '\\', '/');
+        WriteFile(host_input, Fixture("text"));
+        Outcome o = Run(r.input);
+        EXPECT_EQ(o.status, 0) << r.input << ": " << o.err;
+        EXPECT_TRUE(fs::exists(r.output)) << r.input;
+        EXPECT_FALSE(fs::exists(host_input)) << r.input;
+    }
+}
+
+TEST_F(GunzipTest, NameWithoutRecognisedSuffixIsLeftAlone) {
+    fs::create_directory("d");
+    for (const char* name : {".gz", "d/.gz", "plain.txt"}) {
+        WriteFile(name, Fixture("text"));
+        Outcome o = Run(name);
+        EXPECT_EQ(o.status, 0) << name;
+        EXPECT_EQ(o.err, "");
+        EXPECT_TRUE(fs::exists(name)) << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator{}), 3);
+}
+
+TEST_F(GunzipTest, FindsInputByCompletionSuffix) {
+    WriteFile("data.gz", Fixture("text"));
+    Outcome o = Run("data");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists("data"));
+    EXPECT_FALSE(fs::exists("data.gz"));
+}
+
+TEST_F(GunzipTest, ReportsMissingInputAndIgnoresDirectories) {
+    Outcome o = Run("missing.gz");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "missing.gz: No such file or directory\n");
+    o = Run("other");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "other.gz: No such file or directory\n");
+    fs::create_directory("dir.gz");
+    o = Run("dir.gz");
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "");
+    mkfifo("fifo.gz", 0600);
+    o = Run("fifo.gz");
+    EXPECT_EQ(o.status, 2);
+}
+
+TEST_F(GunzipTest, RefusesPathsThatDoNotFitTheNameBuffers) {
+    std::string longest =
+        std::string(100, 'x') + "/" + std::string(100, 'y') + "/" + std::string(259 - 202 - 3, 'z');
+    std::string too_long(260 - 3, 'a');
+    Outcome o = Run(too_long + ".gz");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "gzip: " + too_long + ".gz: File name too long\n");
+    // 259 characters still fit, and fail only because the file is not there.
+    o = Run(longest + ".gz");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("No such file or directory"), std::string::npos) << o.err;
+}
+
+TEST_F(GunzipTest, ReplacesExistingReadOnlyOutput) {
+    WriteFile("text.gz", Fixture("text"));
+    WriteFile("text", "old contents");
+    chmod("text", 0444);
+    Outcome o = Run("text.gz");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(ReadFile("text") == Expected("text"));
+}
+
+TEST_F(GunzipTest, KeepsOutputThatCannotBeDeleted) {
+    WriteFile("text.gz", Fixture("text"));
+    WriteFile("text", "old contents");
+    tvhost::crt::syscalls.unlink = [](const char*) {
+        errno = EBUSY;
+        return -1;
+    };
+    Outcome o = Run("text.gz");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "gzip: text: Device or resource busy\n");
+    EXPECT_EQ(ReadFile("text"), "old contents");
+    EXPECT_TRUE(fs::exists("text.gz"));
+}
+
+TEST_F(GunzipTest, RefusesOutputThatIsTheInputItself) {
+    WriteFile("text.gz", Fixture("text"));
+    ASSERT_EQ(link("text.gz", "text"), 0);
+    Outcome o = Run("text.gz");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "gzip: text.gz and text are the same file\n");
+    EXPECT_TRUE(fs::exists("text.gz"));
+}
+
+TEST_F(GunzipTest, AppliesStoredTimeOrInputTimes) {
+    // Stored time 1600000000 wins over the input's own.
+    WriteFile("text.gz", Fixture("text"));
+    struct utimbuf t {
+        1000000, 2000000
+    };
+    utime("text.gz", &t);
+    EXPECT_EQ(Run("text.gz").status, 0);
+    EXPECT_EQ(StatOf("text").st_mtime, 1600000000);
+    EXPECT_EQ(StatOf("text").st_atime, 1000000);
+    // No stored time: the input's access and modification times.
+    WriteFile("mtime_zero.gz", Fixture("mtime_zero"));
+    utime("mtime_zero.gz", &t);
+    EXPECT_EQ(Run("mtime_zero.gz").status, 0);
+    EXPECT_EQ(StatOf("mtime_zero").st_mtime, 2000000);
+    EXPECT_EQ(StatOf("mtime_zero").st_atime, 1000000);
+    // Two members: the last non-zero stamp wins.
+    WriteFile("two.gz", Fixture("two_members"));
+    EXPECT_EQ(Run("two.gz").status, 0);
+    EXPECT_EQ(StatOf("two").st_mtime, 2000);
+    // A stamp negative as a signed 32-bit value cannot be applied: warning,
+    // the output is complete and the input gone.
+    WriteFile("neg.gz", Fixture("mtime_negative"));
+    Outcome o = Run("neg.gz");
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(ReadFile("neg") == Expected("mtime_negative"));
+    EXPECT_FALSE(fs::exists("neg.gz"));
+}
+
+TEST_F(GunzipTest, CopiesInputPermissionsIncludingReadOnly) {
+    WriteFile("a.gz", Fixture("text"));
+    chmod("a.gz", 0640);
+    EXPECT_EQ(Run("a.gz").status, 0);
+    EXPECT_EQ(StatOf("a").st_mode & 07777, 0640u);
+    WriteFile("r.gz", Fixture("text"));
+    chmod("r.gz", 0444);
+    struct utimbuf t {
+        1000000, 2000000
+    };
+    utime("r.gz", &t);
+    EXPECT_EQ(Run("r.gz").status, 0);
+    EXPECT_EQ(StatOf("r").st_mode & 07777, 0444u);
+    EXPECT_EQ(StatOf("r").st_mtime, 1600000000);
+    EXPECT_FALSE(fs::exists("r.gz"));
+}
+
+// Making a name writable before deleting it never reaches through a link.
+TEST_F(GunzipTest, LinksInPlaceOfOutputOrInputAreRemovedThemselves) {
+    WriteFile("victim", "precious");
+    chmod("victim", 0444);
+    WriteFile("text.gz", Fixture("text"));
+    ASSERT_EQ(symlink("victim", "text"), 0);
+    EXPECT_EQ(Run("text.gz").status, 0);
+    EXPECT_TRUE(S_ISREG(StatOf("text").st_mode));
+    EXPECT_EQ(ReadFile("victim"), "precious");
+    EXPECT_EQ(StatOf("victim").st_mode & 07777, 0444u);
+
+    WriteFile("real.gz", Fixture("text"));
+    chmod("real.gz", 0444);
+    ASSERT_EQ(symlink("real.gz", "link.gz"), 0);
+    EXPECT_EQ(Run("link.gz").status, 0);
+    EXPECT_FALSE(fs::is_symlink("link.gz"));
+    EXPECT_TRUE(fs::exists("real.gz"));
+    EXPECT_EQ(StatOf("real.gz").st_mode & 07777, 0444u);
+    EXPECT_TRUE(ReadFile("link") == Expected("text"));
+}
+
+TEST_F(GunzipTest, NonFatalFailureDeletesOutputAndKeepsInput) {
+    // The output of the first entry is deleted when a second one follows.
+    WriteFile("z.gz", Fixture("zip_two_entries"));
+    WriteFile("z", "old");
+    Outcome o = Run("z.gz");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_FALSE(fs::exists("z")); // the old one was replaced, then the new one deleted
+    EXPECT_TRUE(fs::exists("z.gz"));
+}
+
+TEST_F(GunzipTest, FatalErrorBeforeOutputLeavesExistingOutputAlone) {
+    WriteFile("e.gz", "");
+    WriteFile("e", "old");
+    Outcome o = Run("e.gz");
+    EXPECT_TRUE(o.fatal);
+    EXPECT_EQ(ReadFile("e"), "old");
+}
+
+} // namespace
+} // namespace gztest
