@@ -72,7 +72,8 @@ struct Loop {
     std::vector<HWND> modalStack;
     bool dirty = false;
     std::int64_t lastPaint = 0;
-    unsigned rotate = 0; // fairness between ready sources
+    unsigned rotate = 0;    // fairness between ready sources
+    unsigned iteration = 0; // counts busy-socket polls
 };
 
 Loop& L() {
@@ -173,13 +174,11 @@ int PaintTimeout() {
 
 // ---- 4. Iterations ---------------------------------------------------------
 
-// ---- Close signals ----------------------------------------------------------
 // SIGINT and SIGTERM act as the close box of the topmost modal window. The
-// handler only writes to a pipe; the loop takes the request in a full modal
-// run. A second signal while the first is still unhandled (the loop is held
-// in a long wait) ends the program the ordinary way.
-
-int g_signalPipe[2] = {-1, -1};
+// handler only sets a flag and wakes the loop (writing to an eventfd is
+// async-signal-safe); a full modal run takes the request. A second signal
+// while the first is still unhandled (the loop is held in a long wait) ends
+// the program the ordinary way.
 volatile sig_atomic_t g_signalPending = 0;
 bool g_signalsOn = false;
 
@@ -191,29 +190,15 @@ void OnCloseSignal(int sig) {
     }
     g_signalPending = 1;
     int saved = errno;
-    char c = 'c';
-    ssize_t r = ::write(g_signalPipe[1], &c, 1);
-    (void)r;
+    Wake();
     errno = saved;
 }
 
-// A stand-in entry that marks the signal pipe among the polled sources.
-struct SignalSource : SocketEntry {
-    short Interest() const override { return POLLIN; }
-    void Dispatch(short) override {
-        char buf[16];
-        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
-        }
-        g_signalPending = 0;
-        HandleKey(Key::Close);
-    }
-} g_signalSource;
-
-void DispatchOneReady(std::size_t first) {
+void DispatchOneReady() {
     Loop& l = L();
-    std::size_t n = l.pfds.size();
-    for (std::size_t k = 0; k < n - first; ++k) {
-        std::size_t i = first + (l.rotate + k) % (n - first);
+    std::size_t n = l.pfds.size() - 1; // the last entry is the wake descriptor
+    for (std::size_t k = 0; k < n; ++k) {
+        std::size_t i = (l.rotate + k) % n;
         if (l.pfds[i].revents == 0)
             continue;
         ++l.rotate;
@@ -225,52 +210,100 @@ void DispatchOneReady(std::size_t first) {
     }
 }
 
-void ModalIteration() {
+// NOTE: the sockets come first in the poll set. poll() registers a wait on
+// every descriptor it checks until it finds one ready; with a busy socket in
+// front, the idle input and wake descriptors cost no wait-queue round trip.
+// With bSocketsOnly the set holds the sockets alone: while data streams in,
+// most iterations look at nothing else (a terminal's poll is not free), and
+// every kSlowPathEvery-th iteration, or any that finds no socket ready, looks
+// at everything.
+constexpr unsigned kSlowPathEvery = 16;
+
+bool BuildPollSet(bool full, bool bSocketsOnly) {
     Loop& l = L();
-    ServeCalls();
-    bool full = l.holdDepth == 0;
+    l.pfds.clear();
+    l.pfdOwner.clear();
+    if (full)
+        for (SocketEntry* s : l.sockets) {
+            short ev = s->Interest();
+            if (ev != 0) {
+                l.pfds.push_back({s->fd, ev, 0});
+                l.pfdOwner.push_back(s);
+            }
+        }
+    if (bSocketsOnly)
+        return !l.pfds.empty();
+    int inputFd = GetFrontEnd().InputFd();
+    if (inputFd >= 0) {
+        l.pfds.push_back({inputFd, POLLIN, 0});
+        l.pfdOwner.push_back(nullptr);
+    }
+    l.pfds.push_back({l.wakeFd, POLLIN, 0});
+    l.pfdOwner.push_back(nullptr);
+    return true;
+}
+
+// A busy socket's next event, looking at the sockets alone (see above).
+bool DispatchBusySocket(bool full) {
+    Loop& l = L();
+    if (!full || ++l.iteration % kSlowPathEvery == 0 || !BuildPollSet(true, true))
+        return false;
+    if (::poll(l.pfds.data(), l.pfds.size(), 0) <= 0)
+        return false;
+    l.pfds.push_back({-1, 0, 0}); // DispatchOneReady skips the last entry
+    l.pfdOwner.push_back(nullptr);
+    DispatchOneReady();
+    return true;
+}
+
+bool TakeQueuedWork(bool full) {
+    Loop& l = L();
+    if (g_signalPending && g_signalsOn) {
+        g_signalPending = 0;
+        HandleKey(Key::Close);
+        return true;
+    }
     InputEvent ev;
     if (PopFrom(l.input, ev)) {
         if (ev.isSelection)
             HandleListSelection(ev.index);
         else
             HandleKey(ev.key);
-        return;
+        return true;
     }
     Posted p;
     if (full && PopFrom(l.posted, p)) {
         DispatchPosted(p);
+        return true;
+    }
+    return false;
+}
+
+void ModalIteration() {
+    Loop& l = L();
+    ServeCalls();
+    bool full = l.holdDepth == 0;
+    if (TakeQueuedWork(full))
         return;
-    }
     MaybePaint();
-    l.pfds.clear();
-    l.pfdOwner.clear();
-    l.pfds.push_back({l.wakeFd, POLLIN, 0});
-    l.pfdOwner.push_back(nullptr);
-    int inputFd = GetFrontEnd().InputFd();
-    if (inputFd >= 0) {
-        l.pfds.push_back({inputFd, POLLIN, 0});
-        l.pfdOwner.push_back(nullptr);
+    if (DispatchBusySocket(full))
+        return;
+    BuildPollSet(full, false);
+    // NOTE: a first poll without a timeout: while data streams in it finds a
+    // socket ready, and the kernel then skips the timer arithmetic a timed
+    // poll costs on every call (measured: several per cent of a loopback
+    // transfer). Only an idle loop pays for the second, timed poll.
+    int n = ::poll(l.pfds.data(), l.pfds.size(), 0);
+    if (n == 0) {
+        int timeout = PaintTimeout();
+        if (timeout != 0)
+            n = ::poll(l.pfds.data(), l.pfds.size(), timeout);
     }
-    if (g_signalsOn) {
-        l.pfds.push_back({g_signalPipe[0], POLLIN, 0});
-        l.pfdOwner.push_back(&g_signalSource);
-    }
-    if (full)
-        for (SocketEntry* s : l.sockets) {
-            short ev2 = s->Interest();
-            if (ev2 != 0) {
-                l.pfds.push_back({s->fd, ev2, 0});
-                l.pfdOwner.push_back(s);
-            }
-        }
-    int n = ::poll(l.pfds.data(), l.pfds.size(), PaintTimeout());
     if (n <= 0)
         return;
-    if (l.pfds[0].revents)
+    if (l.pfds.back().revents)
         DrainWake();
-    if (l.pfds.size() > 1)
-        DispatchOneReady(1);
+    DispatchOneReady();
 }
 
 } // namespace
@@ -362,8 +395,6 @@ short WaitRestricted(int fd, short events, std::int64_t deadlineMs) {
 
 void EnableCloseSignals(bool on) {
     if (on == g_signalsOn)
-        return;
-    if (on && g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     struct sigaction sa {};
     sa.sa_handler = on ? OnCloseSignal : SIG_DFL;

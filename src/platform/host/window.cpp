@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 namespace tvhost {
 
@@ -20,9 +19,13 @@ namespace {
 
 // ---- 1. Live windows -------------------------------------------------------
 
-std::unordered_set<HWND>& Live() {
-    static auto* live = new std::unordered_set<HWND>;
-    return *live;
+// NOTE: a destroyed window's record is kept (emptied, marked dead) and never
+// reused, so a stale handle, such as the target of a message posted before
+// the window went away, is recognised in O(1) without a lookup and can never
+// reach a newer window. A record is a few hundred bytes; a run creates dozens.
+std::vector<HWND>& Graveyard() {
+    static auto* dead = new std::vector<HWND>;
+    return *dead;
 }
 
 std::vector<HWND>& TopLevel() {
@@ -34,7 +37,7 @@ HWND NewWindow(WindowType type, HWND parent) {
     HWND h = new HWND__;
     h->type = type;
     h->parent = parent;
-    Live().insert(h);
+    h->alive = true;
     return h;
 }
 
@@ -103,13 +106,19 @@ void DestroyWindowTree(HWND h) {
     }
     auto& top = TopLevel();
     top.erase(std::remove(top.begin(), top.end(), h), top.end());
-    Live().erase(h);
-    delete h;
+    h->alive = false;
+    h->children = {};
+    h->items = {};
+    h->text = {};
+    h->standIn.reset();
+    h->pWnd = nullptr;
+    h->parent = nullptr;
+    Graveyard().push_back(h);
     MarkDirty();
 }
 
 bool IsLiveWindow(HWND h) {
-    return h != nullptr && Live().count(h) != 0;
+    return h != nullptr && h->alive;
 }
 
 const std::vector<HWND>& TopLevelWindows() {

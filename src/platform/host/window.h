@@ -49,6 +49,7 @@ struct HWND__ {
     // Message boxes.
     tvhost::MessageBoxEvent box{};
     bool destroying = false;
+    bool alive = false; // false once destroyed (the record itself is kept)
 };
 
 namespace tvhost {
