@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""Output throughput of decompress_file, file to file, per format.
+
+  bench.py TOOL [--runs N] [--corpus DIR] [--scale S]
+
+TOOL is the decompress-file binary of an optimised build. The corpus (about
+100 MB of plain data at scale 1: text, executables from /usr/bin read as data,
+incompressible and highly repetitive data) is made once into DIR and reused.
+gzip members come from Python's zlib at levels 1, 6 and 9; LZW, pack and LZH
+from the test encoders, on a smaller slice since those encoders are slow.
+
+Each run copies a format's compressed files into a scratch directory (not
+timed), then times one decompress-file process over all of them. Reported:
+MB/s of plain output (1 MB = 10^6 bytes), median and range over the runs, the
+compression ratio, and the peak resident size of the tool.
+"""
+
+import argparse
+import gzip
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "fixtures"))
+
+
+def text_data(n, seed=1):
+    rnd = random.Random(seed)
+    words = ("the update client reads its configuration connects to the server and "
+             "downloads every newer file lap track gear engine pit wall driver car "
+             "version record install decompress window buffer checksum length time "
+             "stamp 0 1 2 3 4 5 6 7 8 9 , . ; : ( ) [ ] = + - * /").split()
+    out = bytearray()
+    line = 0
+    while len(out) < n:
+        out += rnd.choice(words).encode()
+        line += 1
+        out += b"\n" if line % 12 == 0 else b" "
+    return bytes(out[:n])
+
+
+def binary_data(n):
+    out = bytearray()
+    names = sorted(os.listdir("/usr/bin"))
+    for name in names:
+        p = os.path.join("/usr/bin", name)
+        try:
+            if os.path.isfile(p) and not os.path.islink(p) and os.path.getsize(p) > 50_000:
+                with open(p, "rb") as f:
+                    out += f.read()
+        except OSError:
+            continue
+        if len(out) >= n:
+            break
+    return bytes(out[:n])
+
+
+def samples(scale):
+    mb = 1_000_000
+    rnd = random.Random(5)
+    return {
+        "text": text_data(int(16 * mb * scale)),
+        "exe": binary_data(int(12 * mb * scale)),
+        "noise": rnd.randbytes(int(2 * mb * scale)),
+        "repeat": (b"checkpoint 0042 " * 8 + b"\0" * 300) * int(3 * mb * scale / 428),
+    }
+
+
+def gzip_member(data, level):
+    return gzip.compress(data, compresslevel=level, mtime=1_600_000_000)
+
+
+def make_corpus(d, scale):
+    os.makedirs(d, exist_ok=True)
+    stamp = os.path.join(d, "made-%s" % scale)
+    if os.path.exists(stamp):
+        return
+    s = samples(scale)
+    # Mixed gzip corpus: every kind at three levels, about 100 MB plain at scale 1.
+    os.makedirs(os.path.join(d, "gzip"), exist_ok=True)
+    for kind, data in s.items():
+        for level in (1, 6, 9):
+            with open(os.path.join(d, "gzip", "%s-%d.gz" % (kind, level)), "wb") as f:
+                f.write(gzip_member(data, level))
+            with open(os.path.join(d, "gzip", "%s-%d.size" % (kind, level)), "w") as f:
+                f.write(str(len(data)))
+    try:
+        import legacy_encoders as enc
+    except ImportError:
+        enc = None
+    if enc is not None:
+        cut = int(1_000_000 * scale)
+        small = {k: v[:cut] for k, v in s.items()}
+        makers = {
+            "lzw": enc.lzw_compress,
+            "pack": enc.pack_compress,
+            "lzh": enc.lzh_compress,
+        }
+        for fmt, make in makers.items():
+            os.makedirs(os.path.join(d, fmt), exist_ok=True)
+            for kind, data in small.items():
+                with open(os.path.join(d, fmt, kind + ".gz"), "wb") as f:
+                    f.write(make(data))
+                with open(os.path.join(d, fmt, kind + ".size"), "w") as f:
+                    f.write(str(len(data)))
+    open(stamp, "w").close()
+
+
+def stage(src, names, scratch):
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
+    for n in names:
+        shutil.copyfile(os.path.join(src, n + ".gz"), os.path.join(scratch, n + ".gz"))
+
+
+def peak_rss_kb(tool, src, names, scratch):
+    """Peak resident size of one untimed run, as /usr/bin/time reports it
+    (our own getrusage would count the fork of this big Python process)."""
+    if not os.path.exists("/usr/bin/time"):
+        return None
+    stage(src, names, scratch)
+    out = os.path.join(scratch, "rss.txt")
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out, tool] + [n + ".gz" for n in names],
+                   cwd=scratch, check=True)
+    return int(open(out).read().split()[-1])
+
+
+def run_format(tool, src, scratch, runs):
+    names = sorted(n[:-3] for n in os.listdir(src) if n.endswith(".gz"))
+    plain = sum(int(open(os.path.join(src, n + ".size")).read()) for n in names)
+    packed = sum(os.path.getsize(os.path.join(src, n + ".gz")) for n in names)
+    rates = []
+    for _ in range(runs):
+        stage(src, names, scratch)
+        t0 = time.perf_counter()
+        rc = subprocess.run([tool] + [n + ".gz" for n in names], cwd=scratch).returncode
+        dt = time.perf_counter() - t0
+        if rc != 0:
+            sys.exit("decompress-file failed with status %d in %s" % (rc, src))
+        rates.append(plain / dt / 1e6)
+    return plain, packed, rates, peak_rss_kb(tool, src, names, scratch)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("tool")
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--corpus", default="/tmp/torvane-bench-corpus")
+    ap.add_argument("--scale", type=float, default=1.0)
+    ap.add_argument("--formats", default="gzip,lzw,pack,lzh")
+    a = ap.parse_args()
+    make_corpus(a.corpus, a.scale)
+    scratch = os.path.join(a.corpus, "scratch")
+    print("%-6s %10s %7s %9s %19s %9s" % ("format", "plain MB", "ratio", "median", "range MB/s",
+                                         "peak RSS"))
+    for fmt in a.formats.split(","):
+        src = os.path.join(a.corpus, fmt)
+        if not os.path.isdir(src):
+            print("%-6s (no corpus: encoders not available)" % fmt)
+            continue
+        plain, packed, rates, rss = run_format(os.path.abspath(a.tool), src, scratch, a.runs)
+        print("%-6s %10.1f %7.3f %9.0f %9.0f - %-9.0f %6s" % (
+            fmt, plain / 1e6, packed / plain, statistics.median(rates), min(rates), max(rates),
+            "%.1f MB" % (rss / 1024) if rss else "n/a"))
+    shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
