@@ -145,5 +145,6 @@ RecordingFrontEnd& InstallRecordingFrontEnd();
 void SetAppName(const char* name);        // the message box caption
 void SetSocketInitFails(bool fails);      // AfxSocketInit reports failure
 void SetCommandLine(const char* cmdLine); // m_lpCmdLine of the application
+void SetConnectTimeoutMs(int ms);         // CSocket::Connect's limit (20000)
 
 } // namespace tvhost

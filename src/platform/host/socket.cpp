@@ -13,6 +13,7 @@
 //   - FD_CLOSE comes once, after the data that preceded the peer's close has
 //     been read; 0 for an orderly close, the WSA error number for a reset;
 //   - nothing after Close.
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/frontend.h"
 #include "platform/host/errors.h"
 #include "platform/host/event_loop.h"
 #include "platform/host/syscalls.h"
@@ -35,7 +37,7 @@
 
 namespace {
 
-constexpr std::int64_t kConnectTimeoutMs = 20000;
+std::atomic<int> g_connectTimeoutMs{20000};
 
 int SocketError(int fd) {
     int err = 0;
@@ -191,6 +193,10 @@ bool Resolve(const char* text, std::int64_t deadlineMs, in_addr_t& out) {
 
 } // namespace
 
+void tvhost::SetConnectTimeoutMs(int ms) {
+    g_connectTimeoutMs.store(ms);
+}
+
 // ---- 3. CAsyncSocket -----------------------------------------------------------
 
 CAsyncSocket::CAsyncSocket() = default;
@@ -254,7 +260,7 @@ BOOL CAsyncSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
         return FALSE;
     }
     in_addr_t addr;
-    if (!Resolve(lpszHostAddress, tvhost::NowMs() + kConnectTimeoutMs, addr))
+    if (!Resolve(lpszHostAddress, tvhost::NowMs() + g_connectTimeoutMs.load(), addr))
         return FALSE;
     int err = StartConnect(m_pHostState->fd, addr, nHostPort);
     if (err != 0) {
@@ -373,7 +379,7 @@ BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
-    std::int64_t deadline = tvhost::NowMs() + kConnectTimeoutMs;
+    std::int64_t deadline = tvhost::NowMs() + g_connectTimeoutMs.load();
     in_addr_t addr;
     if (!Resolve(lpszHostAddress, deadline, addr))
         return FALSE;

@@ -278,6 +278,29 @@ TEST_F(SocketTest, ConnectFailures) {
     }
 }
 
+TEST_F(SocketTest, ConnectToAnAddressThatNeverAnswersGivesUp) {
+    // A listener whose accept queue is full drops further connection requests:
+    // the second connect hears nothing, as from a dead address.
+    int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(lfd, 0);
+    socklen_t len = sizeof a;
+    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    tvhost::SetConnectTimeoutMs(300);
+    CSocket s;
+    ASSERT_TRUE(s.Create());
+    EXPECT_FALSE(s.Connect("127.0.0.1", ntohs(a.sin_port)));
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    tvhost::SetConnectTimeoutMs(20000);
+    ::close(filler);
+    ::close(lfd);
+}
+
 TEST_F(SocketTest, InjectedConnectFailureIsReported) {
     tvhost::sys::g.connect = [](int, const sockaddr*, socklen_t) -> int {
         errno = ECONNREFUSED;
