@@ -20,6 +20,26 @@ TEST(Crc32, MatchesCheckValueAndReadsWithoutChanging) {
     EXPECT_EQ(crc32_update("", 0), 0u);
 }
 
+// Long runs take the folding path, short ones the table: both agree at every
+// length and alignment.
+TEST(Crc32, LongAndShortRunsAgree) {
+    std::string data(5000, '\0');
+    uint32_t seed = 1;
+    for (char& ch : data)
+        ch = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    for (size_t len : {63u, 64u, 65u, 127u, 128u, 200u, 4999u}) {
+        for (size_t at : {0u, 1u, 7u}) {
+            crc32_update(nullptr, 0);
+            uint32_t whole = crc32_update(data.data() + at, len);
+            crc32_update(nullptr, 0);
+            uint32_t bytewise = 0;
+            for (size_t i = 0; i < len; ++i)
+                bytewise = crc32_update(data.data() + at + i, 1);
+            EXPECT_EQ(whole, bytewise) << "length " << len << " at " << at;
+        }
+    }
+}
+
 TEST(DrainWindow, WritesNothingWhenEmpty) {
     window_fill = 0;
     bytes_written_total = 0;
