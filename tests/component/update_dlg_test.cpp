@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -323,6 +324,10 @@ struct UpToDateCase {
     bool update;
 };
 
+void PrintTo(const UpToDateCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class UpToDateTest : public UpdateDlgTest, public ::testing::WithParamInterface<UpToDateCase> {};
 
 TEST_P(UpToDateTest, SendsARequestOnlyWhenTheServerHasANewerValue) {
@@ -372,6 +377,10 @@ struct FailureCase {
     std::string message;
     tvhost::BoxIcon icon;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FailureTest : public UpdateDlgTest, public ::testing::WithParamInterface<FailureCase> {};
 

@@ -5,6 +5,7 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -32,6 +33,10 @@ struct Sample {
     const char* name;
     std::string plain;
 };
+
+void PrintTo(const Sample& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GzipEncoder : public ::testing::TestWithParam<Sample> {};
 

@@ -2,6 +2,7 @@
 #include "install/output_file.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -10,6 +11,10 @@ struct NameCase {
     const char* name;
     bool contained;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << "\"" << c.name << "\"";
+}
 
 class ReceivedName : public ::testing::TestWithParam<NameCase> {};
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -47,6 +48,10 @@ struct FormatCase {
     const char* text;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.text;
+}
+
 class RecordFormat : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(RecordFormat, WritesSignedDecimalAndHexCheckAndReadsBack) {
@@ -78,6 +83,10 @@ struct ReadCase {
     VersionRecordStatus status;
     DWORD v0, v1;
 };
+
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RecordRead : public ::testing::TestWithParam<ReadCase> {};
 

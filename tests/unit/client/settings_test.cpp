@@ -3,6 +3,7 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -14,6 +15,10 @@ struct ConfigCase {
     UINT port;
     std::string client;
 };
+
+void PrintTo(const ConfigCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LoadConfigTest : public ::testing::TestWithParam<ConfigCase> {};
 
