@@ -37,6 +37,12 @@
 
 #include "gunzip/shared.h"
 
+#if defined(__GNUC__)
+#define TV_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#else
+#define TV_UNLIKELY(x) (x)
+#endif
+
 namespace {
 
 // ------------------------------------------------------------------ entries
@@ -100,11 +106,11 @@ uint32_t map_symbol(Alphabet a, int sym, unsigned len, unsigned need) {
 
 // ------------------------------------------------------------------ tables
 
-constexpr unsigned kLitRootBits = 10;
+constexpr unsigned kLitRootBits = 11;
 constexpr unsigned kDistRootBits = 8;
 // Sub-tables of a complete code: each holds at least width + 1 codes, which
 // bounds them for 286 literal/length and 30 distance symbols.
-constexpr unsigned kLitTableSize = (1u << kLitRootBits) + 1536;
+constexpr unsigned kLitTableSize = (1u << kLitRootBits) + 1024;
 constexpr unsigned kDistTableSize = (1u << kDistRootBits) + 1024;
 
 struct Code {
@@ -263,27 +269,27 @@ int TableBuilder::build(unsigned classic_width, uint32_t* table, unsigned root, 
     capacity_ = capacity;
     used_ = 1u << root;
 
+    // Symbols by length, then by symbol number; the phantoms follow at max.
+    uint16_t sorted[288];
+    unsigned offset[17] = {};
+    for (unsigned k = 1; k < 16; ++k)
+        offset[k + 1] = offset[k] + count_[k] - (k == max_ ? phantoms : 0);
+    for (int s = 0; s < n_; ++s)
+        if (lens_[s] != 0)
+            sorted[offset[lens_[s]]++] = static_cast<uint16_t>(s);
+    unsigned next = 0;
     uint32_t code = 0;
     for (unsigned k = min; k <= max_; ++k) {
-        int sym = 0;
-        unsigned phantom_left = k == max_ ? phantoms : 0;
-        for (;;) {
-            while (sym < n_ && lens_[sym] != k)
-                ++sym;
-            bool real = sym < n_;
-            if (!real && phantom_left == 0)
-                break;
+        unsigned real_left = count_[k] - (k == max_ ? phantoms : 0);
+        for (unsigned i = 0; i < count_[k]; ++i) {
+            bool real = i < real_left;
             open_classic_tables(k, code);
             unsigned need = classic_need();
-            uint32_t entry =
-                real ? map_symbol(alphabet_, sym, k, need) : make_entry(k, 0, need, kInvalid, 0);
+            uint32_t entry = real ? map_symbol(alphabet_, sorted[next++], k, need)
+                                  : make_entry(k, 0, need, kInvalid, 0);
             if (!place(entry, k, code))
                 return 3;
             --remaining_[k];
-            if (real)
-                ++sym;
-            else
-                --phantom_left;
             uint32_t bit = 1u << (k - 1);
             while (code & bit)
                 bit >>= 1;
@@ -467,6 +473,11 @@ inline uint64_t load64(const uint8_t* p) {
     return v;
 }
 
+inline void store64(uint8_t* p, uint64_t v) {
+    std::memcpy(p, &v, 8);
+}
+
+// Copies a match in whole words; may store up to 15 bytes past its end.
 inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
     const uint8_t* src = dst - distance;
     uint8_t* const end = dst + length;
@@ -478,16 +489,20 @@ inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
         } while (dst < end);
     } else if (distance >= 8) {
         do {
-            std::memcpy(dst, src, 8);
+            store64(dst, load64(src));
             dst += 8;
             src += 8;
         } while (dst < end);
     } else if (distance == 1) {
         std::memset(dst, *src, length);
     } else {
-        do
-            *dst++ = *src++;
-        while (dst < end);
+        // Each word stored holds `distance` finished bytes and leftovers
+        // that the next word, loaded from `distance` back, overwrites.
+        do {
+            store64(dst, load64(src));
+            dst += distance;
+            src += distance;
+        } while (dst < end);
     }
 }
 
@@ -499,6 +514,8 @@ int fast_symbols(const Code& lit, const Code& dist) {
     const uint8_t* in = input_buffer + input_pos;
     const uint8_t* const in_end = input_buffer + input_count;
     uint8_t* o = out;
+    if (in_end - in < 16 || kCycleEnd - o <= 258)
+        return 0;
     uint64_t bb = bit_buffer;
     unsigned bc = bits_held;
     const uint32_t* const lt = lit.table;
@@ -506,17 +523,33 @@ int fast_symbols(const Code& lit, const Code& dist) {
     const uint64_t lit_mask = (1u << lit.root) - 1;
     const uint64_t dist_mask = (1u << dist.root) - 1;
     int result = 0;
-    while (in_end - in >= 8 && kCycleEnd - o > 258) {
+    // One refill per symbol keeps 56 or more bits: a length, a distance and
+    // their extra bits take at most 48. The next entry is looked up before a
+    // match is copied, so the two overlap.
+    auto refill = [&] {
         bb |= load64(in) << bc;
         in += (63 - bc) >> 3;
         bc |= 56;
-        uint32_t e = lt[bb & lit_mask];
-        if (e & kLink)
+    };
+    refill();
+    uint32_t e = lt[bb & lit_mask];
+    do {
+        if (TV_UNLIKELY(e & kLink))
             e = lt[entry_value(e) + ((bb >> lit.root) & ((1u << entry_extra(e)) - 1))];
         if (e & kLiteral) {
+            // Two literals per refill: the root lookup needs 11 of the 26 or
+            // more bits left, and a refill leaves the low bits as they are.
             bb >>= entry_len(e);
             bc -= entry_len(e);
             *o++ = static_cast<uint8_t>(entry_value(e));
+            e = lt[bb & lit_mask];
+            if (e & kLiteral) {
+                bb >>= entry_len(e);
+                bc -= entry_len(e);
+                *o++ = static_cast<uint8_t>(entry_value(e));
+                e = lt[bb & lit_mask];
+            }
+            refill();
             continue;
         }
         if (e & (kEnd | kInvalid)) {
@@ -534,7 +567,7 @@ int fast_symbols(const Code& lit, const Code& dist) {
         bb >>= len;
         bc -= len;
         uint32_t d = dt[bb & dist_mask];
-        if (d & kLink)
+        if (TV_UNLIKELY(d & kLink))
             d = dt[entry_value(d) + ((bb >> dist.root) & ((1u << entry_extra(d)) - 1))];
         if (d & kInvalid) {
             result = 1;
@@ -546,9 +579,11 @@ int fast_symbols(const Code& lit, const Code& dist) {
         len += entry_extra(d);
         bb >>= len;
         bc -= len;
+        refill();
+        e = lt[bb & lit_mask];
         copy_match(o, distance, length);
         o += length;
-    }
+    } while (in_end - in >= 16 && kCycleEnd - o > 258);
     input_pos = static_cast<uint32_t>(in - input_buffer);
     bit_buffer = bb;
     bits_held = bc;
