@@ -54,6 +54,17 @@ typedef UINT_PTR SOCKET;
 #define WSANOTINITIALISED 10093
 #define WSAHOST_NOT_FOUND 11001
 
+// What the socket layer reports at start-up (AfxSocketInit fills it).
+typedef struct WSAData {
+    WORD wVersion;     // the version in use: 1.1 is 0x0101
+    WORD wHighVersion; // the highest the layer supports
+    char szDescription[257];
+    char szSystemStatus[129];
+    unsigned short iMaxSockets;
+    unsigned short iMaxUdpDg;
+    char* lpVendorInfo;
+} WSADATA;
+
 // NOTE: the struct tags differ from the C library's (in_addr, sockaddr_in) so
 // that the host backend can include both; the client uses the typedef names.
 typedef struct tv_in_addr {

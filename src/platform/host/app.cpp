@@ -5,9 +5,11 @@
 #include "platform/host/event_loop.h"
 #include "platform/host/window.h"
 #include "platform/resources.h"
+#include "platform/socket.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -110,8 +112,18 @@ const char* AfxGetAppName() {
 
 void AfxEnableControlContainer() {}
 
-BOOL AfxSocketInit(WSAData*) {
-    return g_socketInitFails.load() ? FALSE : TRUE;
+BOOL AfxSocketInit(WSAData* lpwsaData) {
+    // The host's sockets need no start-up; they behave as Windows Sockets 1.1.
+    if (g_socketInitFails.load())
+        return FALSE;
+    if (lpwsaData) {
+        *lpwsaData = {};
+        lpwsaData->wVersion = 0x0101;
+        lpwsaData->wHighVersion = 0x0202;
+        std::strcpy(lpwsaData->szDescription, "Host sockets");
+        std::strcpy(lpwsaData->szSystemStatus, "Running");
+    }
+    return TRUE;
 }
 
 int AfxMessageBox(const char* lpszText, UINT nType, UINT) {

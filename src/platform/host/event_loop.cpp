@@ -299,6 +299,12 @@ void ModalIteration() {
         if (timeout != 0)
             n = ::poll(l.pfds.data(), l.pfds.size(), timeout);
     }
+    if (n < 0 && errno == EINTR) {
+        // NOTE: curses learns of a window resize from SIGWINCH and reports it
+        // as a key, though the terminal itself has nothing to read.
+        GetFrontEnd().OnInput();
+        return;
+    }
     if (n <= 0)
         return;
     if (l.pfds.back().revents)

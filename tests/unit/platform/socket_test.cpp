@@ -331,7 +331,9 @@ TEST_F(SocketTest, SocketInitFailureSeam) {
     tvhost::SetSocketInitFails(true);
     EXPECT_FALSE(AfxSocketInit());
     tvhost::SetSocketInitFails(false);
-    EXPECT_TRUE(AfxSocketInit());
+    WSADATA data;
+    EXPECT_TRUE(AfxSocketInit(&data));
+    EXPECT_EQ(data.wVersion, 0x0101);
 }
 
 TEST(WinsockAddress, InetAddrFollowsWindowsSemantics) {
