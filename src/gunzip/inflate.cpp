@@ -12,15 +12,16 @@
 //   blocks         stored, fixed and dynamic blocks
 //   entry          decode_deflate_stream
 //
-// Window layout. window_buffer[0, 32768) holds the 32 KiB of history before
-// the current output cycle and decoded bytes go to [32768, 65536). When that
-// half is full it is drained (CRC, write, count) and moved down, so a
-// distance never wraps. A stream starts with whatever window_buffer[0, 32768)
-// holds as its history (an earlier stream's output, zeros, or another
-// decoder's tables: a distance reaching before the stream's first byte copies
-// those, and only the CRC check catches it). At the end the last 32 KiB are
-// laid back into [0, 32768) by output position modulo 32768, the layout the
-// next stream expects.
+// Window layout. Output is staged in a private area whose first 32 KiB hold
+// the history before the staged bytes; decoded bytes are drained (CRC, write,
+// count) in pieces of 32768, as a 32 KiB window would be, and only when the
+// whole stage is full are its last 32 KiB moved down to become the history,
+// so a distance never wraps and the move is rare. A stream starts with the
+// history that window_buffer[0, 32768) holds: an earlier stream's output,
+// zeros, or another decoder's tables (a distance reaching before the
+// stream's first byte copies those, and only the CRC check catches it). At
+// the end the last 32 KiB go back into window_buffer by output position
+// modulo 32768, the layout the next stream, or another decoder, finds there.
 //
 // Input. The fast path keeps 56 to 63 bits in a 64-bit buffer, loading eight
 // bytes at a time while at least that many remain in the buffered block; it
@@ -39,8 +40,13 @@
 
 #if defined(__GNUC__)
 #define TV_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#define TV_ALWAYS_INLINE __attribute__((always_inline))
 #else
 #define TV_UNLIKELY(x) (x)
+#define TV_ALWAYS_INLINE
+#endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#define TV_X86_DISPATCH 1
 #endif
 
 namespace {
@@ -352,11 +358,18 @@ int build_code_length_code(const uint8_t* lens, CodeLengthCode& c) {
 
 // ------------------------------------------------------------------ state
 
-uint64_t bit_buffer; // input bits, consumed from the low end
-unsigned bits_held;  // valid bits in bit_buffer; bits above are upcoming input or 0
-uint8_t* out;        // next output byte, in window_buffer[32768, 65536]
-uint8_t* const kCycleStart = window_buffer + 32768;
-uint8_t* const kCycleEnd = window_buffer + 65536;
+uint64_t bit_buffer;               // input bits, consumed from the low end
+unsigned bits_held;                // valid bits in bit_buffer; bits above are upcoming input or 0
+constexpr size_t kHistory = 32768; // the farthest a distance reaches
+constexpr size_t kPiece = 32768;   // output is drained in pieces of this size
+constexpr size_t kStageSize = 8 * kPiece; // staged output between history moves
+// History, staged output, and room for the word copies that overshoot.
+alignas(64) uint8_t stage[kHistory + kStageSize + kWindowSlack];
+uint8_t* const kStageStart = stage + kHistory;
+uint8_t* const kStageEnd = kStageStart + kStageSize;
+uint8_t* out;         // next output byte, in [kStageStart, kStageEnd)
+uint8_t* piece_start; // first byte not yet drained
+uint8_t* piece_end;   // piece_start + kPiece: drained when out reaches it
 
 uint32_t lit_table[kLitTableSize];   // literal/length code of the current dynamic block
 uint32_t dist_table[kDistTableSize]; // its distance code
@@ -393,26 +406,31 @@ inline void take_available() {
         take_byte(input_buffer[input_pos++]);
 }
 
-void drain_cycle() {
-    unsigned n = static_cast<unsigned>(out - kCycleStart);
+void drain_piece() {
+    unsigned n = static_cast<unsigned>(out - piece_start);
     if (n == 0)
         return;
-    crc32_update(kCycleStart, n);
-    write_all(output_fd, kCycleStart, n);
+    crc32_update(piece_start, n);
+    write_all(output_fd, piece_start, n);
     bytes_written_total += static_cast<int32_t>(n);
+    piece_start = out;
 }
 
-// The output half is full: drain it and make it the history.
-void next_cycle() {
-    drain_cycle();
-    std::memcpy(window_buffer, kCycleStart, 32768);
-    out = kCycleStart;
+// A piece is full: drain it, and when the stage is full too, move its last
+// 32 KiB down to be the history.
+void next_piece() {
+    drain_piece();
+    if (out == kStageEnd) {
+        std::memcpy(stage, kStageEnd - kHistory, kHistory);
+        out = piece_start = kStageStart;
+    }
+    piece_end = out + kPiece;
 }
 
 inline void put_byte(uint8_t b) {
     *out++ = b;
-    if (out == kCycleEnd)
-        next_cycle();
+    if (out == piece_end)
+        next_piece();
 }
 
 // ------------------------------------------------------------------ slow path
@@ -510,18 +528,19 @@ inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
 // for a longest match and one byte more: the fast path must never fill the
 // half exactly, since only put_byte drains it. Returns 0 to continue slowly,
 // 1 invalid, -1 end.
-int fast_symbols(const Code& lit, const Code& dist) {
-    const uint8_t* in = input_buffer + input_pos;
-    const uint8_t* const in_end = input_buffer + input_count;
+TV_ALWAYS_INLINE inline int fast_symbols_body(const Code& lit, const Code& dist) {
     uint8_t* o = out;
-    if (in_end - in < 16 || kCycleEnd - o <= 258)
+    uint8_t* const out_limit = piece_end - 259;
+    if (input_count - input_pos < 16 || o > out_limit)
         return 0;
+    const uint8_t* in = input_buffer + input_pos;
+    const uint8_t* const in_limit = input_buffer + input_count - 16;
     uint64_t bb = bit_buffer;
     unsigned bc = bits_held;
     const uint32_t* const lt = lit.table;
     const uint32_t* const dt = dist.table;
-    const uint64_t lit_mask = (1u << lit.root) - 1;
-    const uint64_t dist_mask = (1u << dist.root) - 1;
+    constexpr uint64_t lit_mask = (1u << kLitRootBits) - 1;
+    constexpr uint64_t dist_mask = (1u << kDistRootBits) - 1;
     int result = 0;
     // One refill per symbol keeps 56 or more bits: a length, a distance and
     // their extra bits take at most 48. The next entry is looked up before a
@@ -535,7 +554,7 @@ int fast_symbols(const Code& lit, const Code& dist) {
     uint32_t e = lt[bb & lit_mask];
     do {
         if (TV_UNLIKELY(e & kLink))
-            e = lt[entry_value(e) + ((bb >> lit.root) & ((1u << entry_extra(e)) - 1))];
+            e = lt[entry_value(e) + ((bb >> kLitRootBits) & ((1u << entry_extra(e)) - 1))];
         if (e & kLiteral) {
             // Two literals per refill: the root lookup needs 11 of the 26 or
             // more bits left, and a refill leaves the low bits as they are.
@@ -568,7 +587,7 @@ int fast_symbols(const Code& lit, const Code& dist) {
         bc -= len;
         uint32_t d = dt[bb & dist_mask];
         if (TV_UNLIKELY(d & kLink))
-            d = dt[entry_value(d) + ((bb >> dist.root) & ((1u << entry_extra(d)) - 1))];
+            d = dt[entry_value(d) + ((bb >> kDistRootBits) & ((1u << entry_extra(d)) - 1))];
         if (d & kInvalid) {
             result = 1;
             break;
@@ -583,13 +602,28 @@ int fast_symbols(const Code& lit, const Code& dist) {
         e = lt[bb & lit_mask];
         copy_match(o, distance, length);
         o += length;
-    } while (in_end - in >= 16 && kCycleEnd - o > 258);
+    } while (in <= in_limit && o <= out_limit);
     input_pos = static_cast<uint32_t>(in - input_buffer);
     bit_buffer = bb;
     bits_held = bc;
     out = o;
     return result;
 }
+
+int fast_symbols_plain(const Code& lit, const Code& dist) {
+    return fast_symbols_body(lit, dist);
+}
+
+#ifdef TV_X86_DISPATCH
+// The same loop with BMI2's variable shifts and bit extracts, which shorten
+// the chain from one lookup to the next; chosen once by CPU.
+__attribute__((target("bmi2"))) int fast_symbols_bmi2(const Code& lit, const Code& dist) {
+    return fast_symbols_body(lit, dist);
+}
+const auto fast_symbols = __builtin_cpu_supports("bmi2") ? fast_symbols_bmi2 : fast_symbols_plain;
+#else
+const auto fast_symbols = fast_symbols_plain;
+#endif
 
 // ------------------------------------------------------------------ blocks
 
@@ -625,14 +659,14 @@ int decode_stored_block() {
         unsigned n = input_count - input_pos;
         if (n > len)
             n = len;
-        if (n > static_cast<unsigned>(kCycleEnd - out))
-            n = static_cast<unsigned>(kCycleEnd - out);
+        if (n > static_cast<unsigned>(piece_end - out))
+            n = static_cast<unsigned>(piece_end - out);
         std::memcpy(out, input_buffer + input_pos, n);
         input_pos += n;
         out += n;
         len -= n;
-        if (out == kCycleEnd)
-            next_cycle();
+        if (out == piece_end)
+            next_piece();
     }
     return 0;
 }
@@ -767,7 +801,9 @@ int decode_deflate_stream() {
     window_fill = 0;
     bit_buffer = 0;
     bits_held = 0;
-    out = kCycleStart;
+    std::memcpy(stage, window_buffer, kHistory);
+    out = piece_start = kStageStart;
+    piece_end = out + kPiece;
     bool last = false;
     do {
         int r = decode_block(&last);
@@ -777,9 +813,12 @@ int decode_deflate_stream() {
     input_pos -= bits_held >> 3;
     bits_held = 0;
     bit_buffer = 0;
-    drain_cycle();
-    // Lay the last 32 KiB back by output position modulo 32768.
-    std::memcpy(window_buffer, kCycleStart, static_cast<size_t>(out - kCycleStart));
+    drain_piece();
+    // The last 32 KiB back into the window, by output position modulo 32768
+    // (kStageStart is at a multiple of 32768 positions).
+    size_t r = static_cast<size_t>(out - stage) % kHistory;
+    std::memcpy(window_buffer + r, out - kHistory, kHistory - r);
+    std::memcpy(window_buffer, out - r, r);
     window_fill = 0;
     return 0;
 }
