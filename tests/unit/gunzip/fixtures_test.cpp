@@ -83,6 +83,8 @@ const Case kCases[] = {
     {"zip_method12", Fate::kError, "\ngzip: %s: first entry not deflated or stored -- use unzip\n"},
     {"zip_encrypted", Fate::kError, "\ngzip: %s: encrypted file -- use unzip\n"},
     {"zip_header_beyond", Fate::kError, "\ngzip: %s: not a valid zip file\n"},
+    {"zip_ends_inside_lookup", Fate::kFatal, "\ngzip: %s: unexpected end of file\n"},
+    {"zip_byte_after_lookup", Fate::kOk, ""},
     {"zip_size_mismatch", Fate::kFatal,
      "len 5000, siz 4999\n\ngzip: %s: invalid compressed data--length mismatch\n"},
 };
