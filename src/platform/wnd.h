@@ -43,8 +43,7 @@ class CPaintDC : public CDC {
     CPaintDC(const CPaintDC&) = delete;
     CPaintDC& operator=(const CPaintDC&) = delete;
 
-  private:
-    CWnd* m_pWnd;
+    HWND m_hWnd; // the window being painted
 };
 
 class CWnd {

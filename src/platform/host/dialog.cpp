@@ -13,7 +13,7 @@ BOOL CDC::DrawIcon(int, int, HICON) {
     return TRUE; // the terminal shows no icons
 }
 
-CPaintDC::CPaintDC(CWnd* pWnd) : m_pWnd(pWnd) {}
+CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd ? pWnd->m_hWnd : nullptr) {}
 
 CPaintDC::~CPaintDC() = default;
 
