@@ -68,6 +68,9 @@ class LineFrontEnd : public FrontEnd {
 
   private:
     void Emit(const std::string& line);
+    // Prints the current state if a throttled change is still unprinted, so
+    // that what follows (a message box, the list prompt) comes after it.
+    void FlushPending();
     void AskForListItem(HWND dlg, HWND list);
     std::string CurrentLine() const;
 
@@ -111,9 +114,17 @@ bool LineFrontEnd::Paint(bool bForce) {
     return true;
 }
 
+void LineFrontEnd::FlushPending() {
+    std::string line = CurrentLine();
+    if (!line.empty() && line != m_last)
+        Emit(line);
+}
+
 void LineFrontEnd::OnModalStart(HWND hDlg) {
-    if (HWND list = FirstList(hDlg))
+    if (HWND list = FirstList(hDlg)) {
+        FlushPending();
         AskForListItem(hDlg, list);
+    }
 }
 
 void LineFrontEnd::OnModalEnd(HWND hDlg) {
@@ -153,8 +164,8 @@ void LineFrontEnd::AskForListItem(HWND dlg, HWND list) {
 }
 
 int LineFrontEnd::OnMessageBox(HWND, const MessageBoxEvent& box) {
+    FlushPending();
     std::string out = box.caption + ": " + BoxIconName(box.icon) + ": " + box.text + "\n";
-    std::fflush(stdout);
     std::fwrite(out.data(), 1, out.size(), stderr);
     std::fflush(stderr);
     return IDOK;

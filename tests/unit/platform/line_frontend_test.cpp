@@ -85,7 +85,8 @@ TEST_F(LineFrontEndTest, MessageBoxGoesToStderrAndTheFinalStateToStdout) {
     std::string out = testing::internal::GetCapturedStdout();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "torvane-update: error: 서버 접속에 실패했습니다.\n잠시 후 재 실행 하세요.\n");
-    EXPECT_EQ(out, "File Count 1/1, Total 1000/1000\n");
+    // The state the box interrupted, then (throttled) only the final state.
+    EXPECT_EQ(out, "File Count 0/0, Total 0/0\nFile Count 1/1, Total 1000/1000\n");
 }
 
 TEST_F(LineFrontEndTest, CloseSignalActsAsTheCloseBox) {
