@@ -12,9 +12,9 @@ std::uintptr_t _beginthreadex(void* security, unsigned stack_size,
                               unsigned initflag, unsigned* thrdaddr);
 
 // The user-interface thread's wait for a worker: returns when hThread has
-// ended. Meanwhile no user input and no socket notification is taken and no
-// posted message is dispatched (they are delivered later); what the worker
-// asks of the user-interface thread (AfxMessageBox from the worker) is served,
-// and the screen is kept painted. Returns WAIT_OBJECT_0, or WAIT_FAILED for an
-// invalid handle.
+// ended. (WaitForSingleObject serves nothing while it waits: a worker that
+// shows a message box meanwhile would wait for ever.) Meanwhile no user input and no socket
+// notification is taken and no posted message is dispatched (they are delivered later); what the
+// worker asks of the user-interface thread (AfxMessageBox from the worker) is served, and the
+// screen is kept painted. Returns WAIT_OBJECT_0, or WAIT_FAILED for an invalid handle.
 DWORD AfxWaitForWorker(HANDLE hThread);
