@@ -506,10 +506,12 @@ inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
             src += 16;
         } while (dst < end);
     } else if (distance >= 8) {
+        // The second word reads bytes the first has just finished.
         do {
             store64(dst, load64(src));
-            dst += 8;
-            src += 8;
+            store64(dst + 8, load64(src + 8));
+            dst += 16;
+            src += 16;
         } while (dst < end);
     } else if (distance == 1) {
         std::memset(dst, *src, length);
