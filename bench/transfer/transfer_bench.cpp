@@ -127,6 +127,7 @@ class Sender {
 };
 
 struct Result {
+    long screenBytes = 0; // terminal output the client drew (pseudo-terminal runs)
     double seconds = 0;
     double cpu = 0; // user + system seconds of the receiving side
     long maxRssKb = 0;
@@ -202,10 +203,9 @@ Result ClientRun(Sender& sender, const std::string& dir, std::int32_t size, bool
             ::_exit(126);
         const int devNull = ::open("/dev/null", O_RDWR);
         if (tty) {
-            // script gives the client a terminal; its copy of the screen
-            // output goes nowhere.
+            // script gives the client a terminal and keeps what it drew.
             ::dup2(devNull, 1);
-            ::execl("/usr/bin/script", "script", "-qec", TV_CLIENT_EXE, "/dev/null", nullptr);
+            ::execl("/usr/bin/script", "script", "-qec", TV_CLIENT_EXE, "screen.out", nullptr);
         } else {
             ::dup2(devNull, 0);
             ::dup2(devNull, 1);
@@ -224,6 +224,10 @@ Result ClientRun(Sender& sender, const std::string& dir, std::int32_t size, bool
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::stat(stored.c_str(), &st) == 0 &&
            st.st_size == size;
     ::unlink(stored.c_str());
+    const std::string screen = dir + "/screen.out";
+    if (::stat(screen.c_str(), &st) == 0)
+        r.screenBytes = static_cast<long>(st.st_size);
+    ::unlink(screen.c_str());
     return r;
 }
 
@@ -285,9 +289,9 @@ int main(int argc, char** argv) {
     if (haveScript) {
         const Result t = Best(term);
         std::printf("client, terminal  : %6.3f s  %7.1f MB/s  cpu %.3f s  ratio %.2f  peak RSS "
-                    "%.1f MB%s\n",
+                    "%.1f MB  (%ld bytes drawn)%s\n",
                     t.seconds, mb / t.seconds, t.cpu, r.seconds / t.seconds, t.maxRssKb / 1024.0,
-                    t.ok ? "" : "  FAILED");
+                    t.screenBytes, t.ok ? "" : "  FAILED");
     }
     return r.ok && l.ok ? 0 : 1;
 }
