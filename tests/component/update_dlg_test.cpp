@@ -498,6 +498,21 @@ TEST_F(UpdateDlgTest, FileThatCannotBeCreatedEndsTheExchange) {
     EXPECT_EQ(out.received, std::vector<std::string>{"done"});
 }
 
+TEST_F(UpdateDlgTest, BodyThatCannotBeWrittenIsNotCountedAsReceived) {
+    // A full disk: every write to /dev/full fails with ENOSPC.
+    fs::create_symlink("/dev/full", "full.gz");
+    const Outcome out = Run(Serve([](ServerConn& c) {
+        c.Send(VersionReply(1, 0));
+        c.Recv(9);
+        c.Send(ListHeader(2, 0, 3) + File("done", 1, "o") + File("full", 2, "xy"));
+        c.WaitPeerClose();
+    }));
+    ASSERT_EQ(out.BoxTexts(), std::vector<std::string>{"Can't create file full.gz"});
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.received, std::vector<std::string>{"done"});
+    EXPECT_EQ(out.version[0], 1u) << "the lost file's version is not taken over";
+}
+
 TEST_F(UpdateDlgTest, EmptyServerAddressFailsToConnect) {
     const Outcome out = Run(Serve([](ServerConn&) {}), "");
     EXPECT_EQ(out.BoxTexts(), std::vector<std::string>{kMsgConnectFailed});
