@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "install/version_record.h"
 #include "platform/frontend.h"
+#include "platform/host/syscalls.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
 #include "ui/resource.h"
@@ -511,6 +512,26 @@ TEST_F(UpdateDlgTest, BodyThatCannotBeWrittenIsNotCountedAsReceived) {
     EXPECT_EQ(out.result, 0);
     EXPECT_EQ(out.received, std::vector<std::string>{"done"});
     EXPECT_EQ(out.version[0], 1u) << "the lost file's version is not taken over";
+}
+
+TEST_F(UpdateDlgTest, WithoutASocketTheWindowStaysOpenUntilClosed) {
+    tvhost::sys::g.socket = [](int, int, int) {
+        errno = EMFILE;
+        return -1;
+    };
+    bool panelCreated = true;
+    m_rec->SetModalStartScript([&panelCreated](UINT nIDTemplate, HWND hDlg) {
+        if (nIDTemplate != IDD_UPDATE_DIALOG)
+            return;
+        panelCreated = static_cast<CUpdateDlg*>(CWnd::FromHandle(hDlg))->m_waitDlg.GetSafeHwnd();
+        tvhost::PostKey(tvhost::Key::Escape);
+    });
+    const Outcome out = Run(Serve([](ServerConn&) {}));
+    tvhost::sys::Reset();
+    EXPECT_FALSE(out.timedOut);
+    EXPECT_TRUE(out.boxes.empty());
+    EXPECT_EQ(out.result, IDCANCEL);
+    EXPECT_FALSE(panelCreated) << "no wait panel without a connection";
 }
 
 TEST_F(UpdateDlgTest, EmptyServerAddressFailsToConnect) {
