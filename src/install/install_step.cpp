@@ -1,16 +1,90 @@
-// The install and finish steps of the progress window. Operating-system
-// independent code only.
+// The install and finish steps of the progress window: the received ".gz"
+// files are decompressed on a worker thread while the user-interface thread
+// shows the please-wait panel and waits, then the version reached is
+// recorded. Operating-system independent code only.
+#include "gunzip/gunzip.h"
+#include "platform/app.h"
+#include "platform/thread.h"
+#include "ui/server_select_dlg.h"
 #include "ui/update_dlg.h"
 
-// FIXME: the received ".gz" files are not decompressed yet and File.ver is
-// not rewritten; the worker thread, the wait panel and the version record
-// write belong here. Every end of an exchange already calls this one place.
-void CUpdateDlg::InstallReceivedFiles() {}
+namespace {
 
-// FIXME: the server selection and the game launch follow the install step
-// here; until then the finish step only ends the progress window.
+// The name a received File.ver is stored under; it is kept as received and
+// never decompressed over anything.
+const char kVersionRecordCopy[] = "null.dat";
+
+// Decompresses every listed file; FALSE (after telling the user) at the first
+// one that fails, leaving the list as it is so a later install step retries.
+BOOL DecompressReceivedFiles(CUpdateDlg* pDlg) {
+    for (INT_PTR i = 0; i < pDlg->m_receivedFiles.GetSize(); ++i) {
+        const CString& strName = pDlg->m_receivedFiles[i];
+        if (strName.CompareNoCase(kVersionRecordCopy) == 0)
+            continue;
+        CString strPath;
+        strPath.Format("%s.gz", strName.GetString());
+        // NOTE: a status of 2 (a warning, e.g. bytes after the last member)
+        // counts as a failure too: the record must not claim a version whose
+        // files may not be what the server meant.
+        if (decompress_file(strPath) != 0) {
+            CString strText;
+            strText.Format("Can't decompress %s", strPath.GetString());
+            AfxMessageBox(strText, MB_ICONERROR);
+            pDlg->EndDialog(0);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+} // namespace
+
+// Runs on the worker thread. The user-interface thread touches neither the
+// list nor the version pair until this has returned, so neither is locked.
+// Its message boxes and its request to end the window are marshalled to the
+// user-interface thread by the platform.
+unsigned __stdcall InstallWorker(void* pParam) {
+    CUpdateDlg* pDlg = static_cast<CUpdateDlg*>(pParam);
+    if (pDlg->m_receivedFiles.GetSize() == 0)
+        return 0;
+    if (!DecompressReceivedFiles(pDlg))
+        return 0;
+    pDlg->m_receivedFiles.RemoveAll();
+    if (!pDlg->WriteVersionRecord()) {
+        AfxMessageBox("Can't create File.ver", MB_ICONERROR);
+        pDlg->EndDialog(0);
+    }
+    return 0;
+}
+
+void CUpdateDlg::InstallReceivedFiles() {
+    AfxGetApp()->BeginWaitCursor();
+    unsigned nThreadId = 0;
+    HANDLE hThread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, InstallWorker, this, 0, &nThreadId));
+    m_waitDlg.m_hThread = hThread;
+    // The panel exists only when the window's start-up got that far.
+    const BOOL bPanel = IsWindow(m_waitDlg.GetSafeHwnd());
+    if (bPanel) {
+        m_waitDlg.ShowWindow(SW_SHOW);
+        m_waitDlg.UpdateWindow();
+    }
+    if (hThread != nullptr) {
+        AfxWaitForWorker(hThread);
+        CloseHandle(hThread);
+    }
+    m_waitDlg.m_hThread = nullptr;
+    if (bPanel && IsWindow(m_waitDlg.GetSafeHwnd()))
+        m_waitDlg.ShowWindow(SW_HIDE);
+    AfxGetApp()->EndWaitCursor();
+}
+
+// The window's modal run ends only when control is back in it, that is after
+// the server selection has closed.
 void CUpdateDlg::FinishUpdate() {
     m_bFinishing = TRUE;
     InstallReceivedFiles();
     EndDialog(0);
+    CServerSelectDlg dlg(nullptr);
+    dlg.DoModal();
 }

@@ -27,6 +27,7 @@
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
@@ -36,6 +37,10 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 // NOTE: share modes are accepted but not enforced on the host; nothing in the
 // client relies on another process being locked out.
+// CREATE_NEW never opens an existing file and never follows a link in the
+// file's place (ERROR_FILE_EXISTS). A file created with
+// FILE_ATTRIBUTE_TEMPORARY is readable by its owner only: the host's temporary
+// directory is shared by every user, where Windows gives each user their own.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

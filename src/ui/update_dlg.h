@@ -13,6 +13,12 @@
 
 #define UPDATE_RECV_BUFFER 2048
 
+class CUpdateDlg;
+
+// The install step's thread procedure; its argument is the progress window.
+// Always returns 0.
+unsigned __stdcall InstallWorker(void* pDialog);
+
 class CUpdateDlg : public CDialog {
   public:
     explicit CUpdateDlg(CWnd* pParent = nullptr);
@@ -32,7 +38,8 @@ class CUpdateDlg : public CDialog {
     // Installs the received files and records the version reached; the one
     // place every end of an exchange goes through.
     void InstallReceivedFiles();
-    // Ends the exchange: installs, then ends the window.
+    // Ends the exchange: installs, ends the window and runs the server
+    // selection.
     void FinishUpdate();
 
     // Progress operations of the receive state machine.

@@ -361,6 +361,40 @@ void RunOnUiThread(const std::function<void()>& fn) {
     l.callDone.wait(lock, [&] { return c.done; });
 }
 
+void ParkUiThreadForExit(int timeoutMs) {
+    Loop& l = L();
+    if (!l.bound.load(std::memory_order_acquire) || IsUiThread())
+        return;
+    struct Park {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool parked = false;
+        std::function<void()> fn;
+        Call call{nullptr, false};
+    };
+    // Never freed: if the user-interface thread is not serving calls within
+    // the timeout, it may still take this one while the exit goes on.
+    auto* park = new Park;
+    park->fn = [park] {
+        {
+            std::lock_guard lock(park->mu);
+            park->parked = true;
+        }
+        park->cv.notify_all();
+        for (;;)
+            ::pause(); // the process ends around this thread
+    };
+    park->call.fn = &park->fn;
+    {
+        std::lock_guard lock(l.mu);
+        l.calls.push_back(&park->call);
+        l.queued.store(true, std::memory_order_release);
+    }
+    Wake();
+    std::unique_lock lock(park->mu);
+    park->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [park] { return park->parked; });
+}
+
 void RunModal(HWND hWnd) {
     Loop& l = L();
     BindUiThreadIfUnbound();

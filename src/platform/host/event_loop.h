@@ -38,6 +38,13 @@ void PostWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 // when called there). Served by every loop, restricted ones included.
 void RunOnUiThread(const std::function<void()>& fn);
 
+// For a process exit that starts on another thread than the user-interface
+// one (a worker calling exit()): stops the user-interface thread in a
+// marshalled call that never returns, so it no longer paints or touches what
+// the exit handlers restore and destroy. Waits at most timeoutMs for it to be
+// taken; does nothing on the user-interface thread.
+void ParkUiThreadForExit(int timeoutMs);
+
 // Runs the loop until hWnd->endRequested. Takes user input at the topmost
 // modal window; takes socket notifications and posted messages unless a
 // restricted wait is in progress further out (then they stay held).

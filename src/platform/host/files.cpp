@@ -50,7 +50,7 @@ int OpenFlags(DWORD access, DWORD disposition, bool& ok) {
     flags |= (rd && wr) ? O_RDWR : wr ? O_WRONLY : O_RDONLY;
     switch (disposition) {
     case CREATE_NEW:
-        return flags | O_CREAT | O_EXCL;
+        return flags | O_CREAT | O_EXCL | O_NOFOLLOW;
     case CREATE_ALWAYS:
         return flags | O_CREAT | O_TRUNC;
     case OPEN_EXISTING:
@@ -76,7 +76,7 @@ FileObject* FileFromHandle(HANDLE h) {
 } // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD dwCreationDisposition, DWORD, HANDLE) {
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     bool ok;
     int flags = OpenFlags(dwDesiredAccess, dwCreationDisposition, ok);
     if (!ok || !lpFileName) {
@@ -94,10 +94,16 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
-    int fd = tvhost::sys::g.open(p.c_str(), flags, 0666);
+    const bool bPrivate = dwCreationDisposition == CREATE_NEW &&
+                          (dwFlagsAndAttributes & FILE_ATTRIBUTE_TEMPORARY) != 0;
+    int fd = tvhost::sys::g.open(p.c_str(), flags, bPrivate ? 0600 : 0666);
     if (fd < 0) {
         int err = errno;
-        tvhost::FailWithErrno(err, err == ENOENT && tvhost::ParentMissing(p));
+        // O_EXCL also refuses a dangling link planted in the file's place.
+        if (err == EEXIST && dwCreationDisposition == CREATE_NEW)
+            SetLastError(ERROR_FILE_EXISTS);
+        else
+            tvhost::FailWithErrno(err, err == ENOENT && tvhost::ParentMissing(p));
         return INVALID_HANDLE_VALUE;
     }
     auto* f = new FileObject;

@@ -135,30 +135,31 @@ void LineFrontEnd::OnModalEnd(HWND hDlg) {
         Emit(line);
 }
 
+// One answer decides: an empty line takes the current selection, a number
+// picks that item, and anything else ("q", a bad number, end of input, a
+// close signal) cancels. A script that sent the wrong line must not have a
+// later line of its input taken as the answer.
 void LineFrontEnd::AskForListItem(HWND dlg, HWND list) {
     std::string out = dlg->text + "\n";
     for (std::size_t i = 0; i < list->items.size(); ++i)
         out += "  " + std::to_string(i + 1) + ". " + list->items[i].text + "\n";
     int n = static_cast<int>(list->items.size());
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        std::string prompt = out + "Number (Enter: " + std::to_string(list->sel + 1) + "): ";
-        std::fwrite(prompt.data(), 1, prompt.size(), stdout);
-        std::fflush(stdout);
-        out.clear();
-        std::string line;
-        if (!ReadLine(line)) {
-            PostKey(Key::Escape); // no answer (end of input or a signal): cancel
-            return;
-        }
-        char* end = nullptr;
-        long k = std::strtol(line.c_str(), &end, 10);
-        if (line.empty() || (*end == '\0' && k >= 1 && k <= n)) {
-            if (!line.empty())
-                PostListSelection(static_cast<int>(k - 1));
-            PostKey(Key::Enter);
-            return;
-        }
-        std::fprintf(stdout, "No item %s\n", line.c_str());
+    out += list->sel >= 0 ? "Number (Enter: " + std::to_string(list->sel + 1) + ", q: cancel): "
+                          : std::string("Enter to go on, q to cancel: ");
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    std::string line;
+    if (!ReadLine(line)) {
+        PostKey(Key::Escape);
+        return;
+    }
+    char* end = nullptr;
+    long k = std::strtol(line.c_str(), &end, 10);
+    if (line.empty() || (*end == '\0' && k >= 1 && k <= n)) {
+        if (!line.empty())
+            PostListSelection(static_cast<int>(k - 1));
+        PostKey(Key::Enter);
+        return;
     }
     PostKey(Key::Escape);
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -50,12 +51,23 @@ struct ThreadObject : tvhost::HostObject {
     }
 };
 
+// NOTE: the decompressor ends the process with exit() from the install
+// worker while the user-interface thread waits for it. Registered when the
+// first worker starts, so it runs before the exit handlers registered earlier
+// (the terminal front end's restore among them) and before the destructors of
+// the statics built earlier.
+void ParkUiThreadAtExit() {
+    tvhost::ParkUiThreadForExit(2000);
+}
+
 } // namespace
 
 std::uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address)(void*),
                               void* arglist, unsigned initflag, unsigned* thrdaddr) {
     if (!start_address || initflag != 0)
         return 0;
+    static std::once_flag s_atExit;
+    std::call_once(s_atExit, [] { std::atexit(ParkUiThreadAtExit); });
     auto* t = new ThreadObject;
     t->refs.store(2); // the handle's and the running thread's
     static std::atomic<unsigned> s_nextId{1};

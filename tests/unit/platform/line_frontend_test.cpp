@@ -110,7 +110,8 @@ TEST_F(LineFrontEndTest, ListIsAnsweredByOneLineFromStdin) {
         const char* input;
         INT_PTR result;
     };
-    for (Case c : {Case{"2\n", 101}, Case{"\n", 100}, Case{"", IDCANCEL}, Case{"9\nx\n1\n", 100}}) {
+    for (Case c : {Case{"2\n", 101}, Case{"\n", 100}, Case{"", IDCANCEL}, Case{"9\n1\n", IDCANCEL},
+                   Case{"x\n", IDCANCEL}, Case{"q\n", IDCANCEL}}) {
         int pipefd[2];
         ASSERT_EQ(::pipe(pipefd), 0);
         ASSERT_EQ(::write(pipefd[1], c.input, std::strlen(c.input)),
