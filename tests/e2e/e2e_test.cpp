@@ -70,14 +70,20 @@ TEST_F(EndToEnd, DownloadsEveryNewerFileExactlyAsTheServerSentIt) {
     for (const auto& f : manifest.files) {
         if (f.name == "old.bin")
             continue;
-        std::string path = f.name + ".gz";
+        std::string path = f.name;
         std::replace(path.begin(), path.end(), '\\', '/');
-        EXPECT_EQ(TempWorkDir::Read((m_work / path).string()),
-                  std::string(f.body.begin(), f.body.end()))
-            << path;
+        // As received, or already installed by the client's install step.
+        if (fs::exists(m_work / (path + ".gz")))
+            EXPECT_EQ(TempWorkDir::Read((m_work / (path + ".gz")).string()),
+                      std::string(f.body.begin(), f.body.end()))
+                << path;
+        else
+            EXPECT_EQ(TempWorkDir::Read((m_work / path).string()), TempWorkDir::Read(f.path))
+                << path;
         total += static_cast<long long>(f.body.size());
     }
-    EXPECT_FALSE(fs::exists(m_work / "old.bin.gz")) << "the client already has that version";
+    EXPECT_FALSE(fs::exists(m_work / "old.bin.gz") || fs::exists(m_work / "old.bin"))
+        << "the client already has that version";
     EXPECT_NE(r.out.find("File Count 3/3"), std::string::npos) << r.out;
     const std::string totalLabel = "Total " + std::to_string(total) + "/" + std::to_string(total);
     EXPECT_NE(r.out.find(totalLabel), std::string::npos) << r.out;
