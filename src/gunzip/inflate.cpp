@@ -13,15 +13,16 @@
 //   entry          decode_deflate_stream
 //
 // Window layout. Output is staged in a private area whose first 32 KiB hold
-// the history before the staged bytes; decoded bytes are drained (CRC, write,
-// count) in pieces of 32768, as a 32 KiB window would be, and only when the
-// whole stage is full are its last 32 KiB moved down to become the history,
-// so a distance never wraps and the move is rare. A stream starts with the
-// history that window_buffer[0, 32768) holds: an earlier stream's output,
-// zeros, or another decoder's tables (a distance reaching before the
-// stream's first byte copies those, and only the CRC check catches it). At
-// the end the last 32 KiB go back into window_buffer by output position
-// modulo 32768, the layout the next stream, or another decoder, finds there.
+// the history before the staged bytes, so a distance never wraps. Decoded
+// bytes are drained (CRC, write, count) in whole pieces of 32768, as a 32 KiB
+// window would be, between runs of the fast loop; only when the stage is
+// nearly full are the undrained bytes and the 32 KiB before them moved down
+// to its start, so the move is rare. A stream starts with the history that
+// window_buffer[0, 32768) holds: an earlier stream's output, zeros, or
+// another decoder's tables (a distance reaching before the stream's first
+// byte copies those, and only the CRC check catches it). At the end the
+// last 32 KiB go back into window_buffer by output position modulo 32768,
+// the layout the next stream, or another decoder, finds there.
 //
 // Input. The fast path keeps 56 to 63 bits in a 64-bit buffer, loading eight
 // bytes at a time while at least that many remain in the buffered block; it
@@ -53,33 +54,55 @@ namespace {
 
 // ------------------------------------------------------------------ entries
 
-// A lookup entry, 32 bits:
-//   bits  0-3   code length in bits (for a sub-table link: the root width)
-//   bits  4-7   extra bits of a length or distance; sub-table width of a link
-//   bits  8-11  bits the classic tables would need to resolve this code
-//   bits 12-15  kind (kLiteral, kLink, kEnd, kInvalid; none: length/distance)
+// A lookup entry, 32 bits, laid out so the fast loop needs few operations:
+//   bits  0-4   bits this entry takes at its level: the code (for a sub-table
+//               entry only its part below the root) plus any extra bits; for
+//               a link, the root width
+//   bit   6     kExceptional: a link, the end of the block or an invalid code
+//   bit   7     kLiteral
+//   bits  8-11  the code's length at its level; for a link the sub-table's
+//               width (bits 12-13 stay clear: (e >> 8) & 63 is a shift count)
+//   bit   14    kEnd (with kExceptional)
+//   bit   15    kInvalid (with kExceptional)
 //   bits 16-31  literal byte, base length or distance, or sub-table offset
-constexpr uint32_t kLiteral = 1u << 12;
-constexpr uint32_t kLink = 2u << 12;
-constexpr uint32_t kEnd = 4u << 12;
-constexpr uint32_t kInvalid = 8u << 12;
+// The low byte minus its two flag bits is a shift count, so a shift by the
+// whole entry (count taken modulo 64) consumes the entry's bits, and a bit
+// count that is only read modulo 64 may be lowered by the whole entry.
+// Each entry has a twin in a byte array: the bits the classic two-level
+// tables would need to resolve its code (see the slow path).
+constexpr uint32_t kExceptional = 1u << 6;
+constexpr uint32_t kLiteral = 1u << 7;
+constexpr uint32_t kEnd = 1u << 14;
+constexpr uint32_t kInvalid = 1u << 15;
 
-constexpr uint32_t make_entry(unsigned len, unsigned extra, unsigned need, uint32_t kind,
-                              uint32_t value) {
-    return len | (extra << 4) | (need << 8) | kind | (value << 16);
+constexpr uint32_t make_entry(unsigned code_len, unsigned extra, uint32_t flags, uint32_t value) {
+    return (code_len + extra) | (code_len << 8) | flags | (value << 16);
 }
-inline unsigned entry_len(uint32_t e) {
-    return e & 15;
+inline unsigned entry_take(uint32_t e) {
+    return e & 31;
+}
+inline unsigned entry_code_len(uint32_t e) {
+    return (e >> 8) & 15;
 }
 inline unsigned entry_extra(uint32_t e) {
-    return (e >> 4) & 15;
-}
-inline unsigned entry_need(uint32_t e) {
-    return (e >> 8) & 15;
+    return entry_take(e) - entry_code_len(e);
 }
 inline uint32_t entry_value(uint32_t e) {
     return e >> 16;
 }
+inline bool is_link(uint32_t e) {
+    return (e & (kExceptional | kEnd | kInvalid)) == kExceptional;
+}
+inline bool is_invalid(uint32_t e) {
+    return (e & (kExceptional | kInvalid)) == (kExceptional | kInvalid);
+}
+inline bool is_end(uint32_t e) {
+    return (e & (kExceptional | kEnd)) == (kExceptional | kEnd);
+}
+constexpr uint32_t make_link(unsigned root, unsigned sub_bits, uint32_t offset) {
+    return root | (sub_bits << 8) | kExceptional | (offset << 16);
+}
+constexpr uint32_t kInvalidEntry = kExceptional | kInvalid;
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
                                       15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
@@ -96,18 +119,19 @@ constexpr unsigned char kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10,
 
 enum class Alphabet { kLiteralLength, kDistance };
 
-uint32_t map_symbol(Alphabet a, int sym, unsigned len, unsigned need) {
+// The entry of symbol sym whose code is len bits long at its level.
+uint32_t map_symbol(Alphabet a, int sym, unsigned len) {
     if (a == Alphabet::kLiteralLength) {
         if (sym < 256)
-            return make_entry(len, 0, need, kLiteral, static_cast<uint32_t>(sym));
+            return make_entry(len, 0, kLiteral, static_cast<uint32_t>(sym));
         if (sym == 256)
-            return make_entry(len, 0, need, kEnd, 0);
+            return make_entry(len, 0, kExceptional | kEnd, 0);
         if (sym < 286)
-            return make_entry(len, kLengthExtra[sym - 257], need, 0, kLengthBase[sym - 257]);
+            return make_entry(len, kLengthExtra[sym - 257], 0, kLengthBase[sym - 257]);
     } else if (sym < 30) {
-        return make_entry(len, kDistExtra[sym], need, 0, kDistBase[sym]);
+        return make_entry(len, kDistExtra[sym], 0, kDistBase[sym]);
     }
-    return make_entry(len, 0, need, kInvalid, 0);
+    return make_entry(len, 0, kExceptional | kInvalid, 0);
 }
 
 // ------------------------------------------------------------------ tables
@@ -120,8 +144,8 @@ constexpr unsigned kLitTableSize = (1u << kLitRootBits) + 1024;
 constexpr unsigned kDistTableSize = (1u << kDistRootBits) + 1024;
 
 struct Code {
-    unsigned root; // root width of the table in use
-    uint32_t* table;
+    const uint32_t* table; // root of kLitRootBits or kDistRootBits, then sub-tables
+    const uint8_t* need;   // per entry: bits the classic tables would need
 };
 
 // Builds the lookup table of a code from its lengths. Returns 0 (complete,
@@ -133,14 +157,15 @@ class TableBuilder {
   public:
     TableBuilder(const uint8_t* lens, int n, Alphabet a) : lens_(lens), n_(n), alphabet_(a) {}
 
-    int build(unsigned classic_width, uint32_t* table, unsigned root, unsigned capacity,
-              bool allow_incomplete);
+    int build(unsigned classic_width, uint32_t* table, uint8_t* need, unsigned root,
+              unsigned capacity, bool allow_incomplete);
 
   private:
     void open_classic_tables(unsigned k, uint32_t code);
     void close_classic_tables(uint32_t code);
-    unsigned classic_need() const;
-    bool place(uint32_t entry, unsigned k, uint32_t code);
+    unsigned classic_need(unsigned k) const;
+    void widen_root(unsigned bits);
+    bool place(bool real, int sym, unsigned k, uint32_t code, unsigned need);
 
     const uint8_t* lens_;
     int n_;
@@ -153,11 +178,13 @@ class TableBuilder {
     int m_ = 0, level_ = -1, start_ = 0;
     int starts_[17] = {}, widths_[17] = {};
     uint32_t prefixes_[17] = {};
-    // Our own tables.
+    // Our own tables. The root is filled for codes up to filled_ bits wide
+    // and doubled by copying as longer codes arrive.
     uint32_t* table_ = nullptr;
-    unsigned root_ = 0, capacity_ = 0, used_ = 0;
+    uint8_t* need_ = nullptr;
+    unsigned root_ = 0, capacity_ = 0, used_ = 0, filled_ = 0;
     uint32_t sub_root_ = ~0u;
-    uint32_t* sub_ = nullptr;
+    uint32_t sub_start_ = 0;
     unsigned sub_bits_ = 0;
 };
 
@@ -192,20 +219,32 @@ void TableBuilder::close_classic_tables(uint32_t code) {
     }
 }
 
-unsigned TableBuilder::classic_need() const {
-    int need = 0;
+// The bits a lookup of a code of length k asks for, never fewer than k.
+unsigned TableBuilder::classic_need(unsigned k) const {
+    int need = static_cast<int>(k);
     for (int l = 0; l <= level_; ++l)
         if (starts_[l] + widths_[l] > need)
             need = starts_[l] + widths_[l];
     return need > 15 ? 15u : static_cast<unsigned>(need);
 }
 
-bool TableBuilder::place(uint32_t entry, unsigned k, uint32_t code) {
+// Entries placed so far cover every index of filled_ bits; copying them up
+// makes them cover every index of `bits` bits.
+void TableBuilder::widen_root(unsigned bits) {
+    for (; filled_ < bits; ++filled_) {
+        std::memcpy(table_ + (1u << filled_), table_, sizeof(uint32_t) << filled_);
+        std::memcpy(need_ + (1u << filled_), need_, 1u << filled_);
+    }
+}
+
+bool TableBuilder::place(bool real, int sym, unsigned k, uint32_t code, unsigned need) {
     if (k <= root_) {
-        for (uint32_t i = code; i < (1u << root_); i += 1u << k)
-            table_[i] = entry;
+        widen_root(k);
+        table_[code] = real ? map_symbol(alphabet_, sym, k) : make_entry(k, 0, kInvalidEntry, 0);
+        need_[code] = static_cast<uint8_t>(need);
         return true;
     }
+    widen_root(root_);
     uint32_t r = code & ((1u << root_) - 1);
     if (r != sub_root_) {
         unsigned bits = k - root_;
@@ -219,25 +258,30 @@ bool TableBuilder::place(uint32_t entry, unsigned k, uint32_t code) {
         }
         if (used_ + (1u << bits) > capacity_)
             return false;
-        sub_ = table_ + used_;
-        table_[r] = make_entry(root_, bits, 0, kLink, used_);
+        table_[r] = make_link(root_, bits, used_);
+        sub_start_ = used_;
         used_ += 1u << bits;
         sub_root_ = r;
         sub_bits_ = bits;
     }
-    for (uint32_t i = code >> root_; i < (1u << sub_bits_); i += 1u << (k - root_))
-        sub_[i] = entry;
+    unsigned len = k - root_;
+    uint32_t entry = real ? map_symbol(alphabet_, sym, len) : make_entry(len, 0, kInvalidEntry, 0);
+    for (uint32_t i = code >> root_; i < (1u << sub_bits_); i += 1u << len) {
+        table_[sub_start_ + i] = entry;
+        need_[sub_start_ + i] = static_cast<uint8_t>(need);
+    }
     return true;
 }
 
-int TableBuilder::build(unsigned classic_width, uint32_t* table, unsigned root, unsigned capacity,
-                        bool allow_incomplete) {
+int TableBuilder::build(unsigned classic_width, uint32_t* table, uint8_t* need, unsigned root,
+                        unsigned capacity, bool allow_incomplete) {
     for (int i = 0; i < n_; ++i)
         ++count_[lens_[i]];
     if (count_[0] == static_cast<unsigned>(n_)) {
         // An empty code: every lookup is invalid and needs no bits.
         for (uint32_t i = 0; i < (1u << root); ++i)
-            table[i] = make_entry(0, 0, 0, kInvalid, 0);
+            table[i] = kInvalidEntry;
+        std::memset(need, 0, 1u << root);
         return 0;
     }
     unsigned min = 1;
@@ -271,9 +315,11 @@ int TableBuilder::build(unsigned classic_width, uint32_t* table, unsigned root, 
         m_ = static_cast<int>(max_);
     start_ = -m_;
     table_ = table;
+    need_ = need;
     root_ = root;
     capacity_ = capacity;
     used_ = 1u << root;
+    filled_ = min < root ? min : root;
 
     // Symbols by length, then by symbol number; the phantoms follow at max.
     uint16_t sorted[288];
@@ -290,10 +336,7 @@ int TableBuilder::build(unsigned classic_width, uint32_t* table, unsigned root, 
         for (unsigned i = 0; i < count_[k]; ++i) {
             bool real = i < real_left;
             open_classic_tables(k, code);
-            unsigned need = classic_need();
-            uint32_t entry = real ? map_symbol(alphabet_, sorted[next++], k, need)
-                                  : make_entry(k, 0, need, kInvalid, 0);
-            if (!place(entry, k, code))
+            if (!place(real, real ? sorted[next++] : 0, k, code, classic_need(k)))
                 return 3;
             --remaining_[k];
             uint32_t bit = 1u << (k - 1);
@@ -303,6 +346,7 @@ int TableBuilder::build(unsigned classic_width, uint32_t* table, unsigned root, 
             close_classic_tables(code);
         }
     }
+    widen_root(root);
     return result;
 }
 
@@ -367,14 +411,21 @@ constexpr size_t kStageSize = 8 * kPiece; // staged output between history moves
 alignas(64) uint8_t stage[kHistory + kStageSize + kWindowSlack];
 uint8_t* const kStageStart = stage + kHistory;
 uint8_t* const kStageEnd = kStageStart + kStageSize;
+// The fast loop starts a symbol only at or below this point: a longest match
+// and its overshoot still end inside the stage's slack. Past it the stage
+// moves down (settle_output), so out never passes it between symbols.
+uint8_t* const kOutLimit = kStageEnd - 258 - 32;
 uint8_t* out;         // next output byte, in [kStageStart, kStageEnd)
-uint8_t* piece_start; // first byte not yet drained
-uint8_t* piece_end;   // piece_start + kPiece: drained when out reaches it
+uint8_t* piece_start; // first byte not yet drained; pieces are drained whole
 
-uint32_t lit_table[kLitTableSize];   // literal/length code of the current dynamic block
+uint32_t lit_table[kLitTableSize]; // literal/length code of the current dynamic block
+uint8_t lit_need[kLitTableSize];
 uint32_t dist_table[kDistTableSize]; // its distance code
-uint32_t fixed_lit[kLitTableSize];   // the fixed codes, built on first use
+uint8_t dist_need[kDistTableSize];
+uint32_t fixed_lit[kLitTableSize]; // the fixed codes, built on first use
+uint8_t fixed_lit_need[kLitTableSize];
 uint32_t fixed_dist[kDistTableSize];
+uint8_t fixed_dist_need[kDistTableSize];
 bool fixed_built;
 
 // ------------------------------------------------------------------ bits
@@ -406,80 +457,81 @@ inline void take_available() {
         take_byte(input_buffer[input_pos++]);
 }
 
-void drain_piece() {
-    unsigned n = static_cast<unsigned>(out - piece_start);
+void drain(uint8_t* from, size_t n) {
     if (n == 0)
         return;
-    crc32_update(piece_start, n);
-    write_all(output_fd, piece_start, n);
+    crc32_update(from, n);
+    write_all(output_fd, from, static_cast<unsigned>(n));
     bytes_written_total += static_cast<int32_t>(n);
-    piece_start = out;
 }
 
-// A piece is full: drain it, and when the stage is full too, move its last
-// 32 KiB down to be the history.
-void next_piece() {
-    drain_piece();
-    if (out == kStageEnd) {
-        std::memcpy(stage, kStageEnd - kHistory, kHistory);
-        out = piece_start = kStageStart;
+// Drains every whole piece, and moves the stage down once out has passed
+// kOutLimit, keeping the undrained bytes and the history before them.
+inline void settle_output() {
+    while (static_cast<size_t>(out - piece_start) >= kPiece) {
+        drain(piece_start, kPiece);
+        piece_start += kPiece;
     }
-    piece_end = out + kPiece;
-}
-
-inline void put_byte(uint8_t b) {
-    *out++ = b;
-    if (out == piece_end)
-        next_piece();
+    if (TV_UNLIKELY(out > kOutLimit)) {
+        uint8_t* from = piece_start - kHistory;
+        size_t keep = static_cast<size_t>(out - from);
+        std::memcpy(stage, from, keep);
+        piece_start = kStageStart;
+        out = stage + keep;
+    }
 }
 
 // ------------------------------------------------------------------ slow path
 
-inline uint32_t resolve(const uint32_t* table, unsigned root, uint64_t bits) {
-    uint32_t e = table[bits & ((1u << root) - 1)];
-    if (e & kLink)
-        e = table[entry_value(e) + ((bits >> root) & ((1u << entry_extra(e)) - 1))];
-    return e;
-}
-
 // The entry of the next code, with as many bits held as the classic tables
-// would have asked for.
-uint32_t lookup_exact(const Code& c) {
+// would have asked for; *prefix gets the root bits taken by a link.
+uint32_t lookup_exact(const Code& c, unsigned root, unsigned* prefix) {
     for (;;) {
         take_available();
-        uint32_t e = resolve(c.table, c.root, bit_buffer);
-        if (entry_need(e) <= bits_held && entry_len(e) <= bits_held)
+        uint32_t i = static_cast<uint32_t>(bit_buffer) & ((1u << root) - 1);
+        uint32_t e = c.table[i];
+        unsigned pre = 0;
+        if (is_link(e)) {
+            i = entry_value(e) +
+                static_cast<uint32_t>((bit_buffer >> root) & ((1u << entry_code_len(e)) - 1));
+            e = c.table[i];
+            pre = root;
+        }
+        if (c.need[i] <= bits_held) {
+            *prefix = pre;
             return e;
+        }
         take_byte(refill_input(false));
     }
 }
 
 // One symbol; 0 to go on, 1 invalid data, -1 end of block.
 int slow_symbol(const Code& lit, const Code& dist) {
-    uint32_t e = lookup_exact(lit);
-    if (e & kInvalid)
+    unsigned pre;
+    uint32_t e = lookup_exact(lit, kLitRootBits, &pre);
+    if (is_invalid(e))
         return 1;
-    drop(entry_len(e));
+    drop(pre + entry_code_len(e));
     if (e & kLiteral) {
-        put_byte(static_cast<uint8_t>(entry_value(e)));
+        *out++ = static_cast<uint8_t>(entry_value(e));
         return 0;
     }
-    if (e & kEnd)
+    if (is_end(e))
         return -1;
     unsigned extra = entry_extra(e);
     need(extra);
     unsigned length = entry_value(e) + peek(extra);
     drop(extra);
-    uint32_t d = lookup_exact(dist);
-    if (d & kInvalid)
+    uint32_t d = lookup_exact(dist, kDistRootBits, &pre);
+    if (is_invalid(d))
         return 1;
-    drop(entry_len(d));
+    drop(pre + entry_code_len(d));
     extra = entry_extra(d);
     need(extra);
     unsigned distance = entry_value(d) + peek(extra);
     drop(extra);
-    while (length--)
-        put_byte(*(out - distance));
+    for (; length > 0; --length, ++out)
+        *out = *(out - distance);
     return 0;
 }
 
@@ -495,16 +547,25 @@ inline void store64(uint8_t* p, uint64_t v) {
     std::memcpy(p, &v, 8);
 }
 
-// Copies a match in whole words; may store up to 15 bytes past its end.
-inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
+inline void copy16(uint8_t* dst, const uint8_t* src) {
+    std::memcpy(dst, src, 16);
+}
+
+// Copies a match in whole words; may store up to 31 bytes past its end.
+TV_ALWAYS_INLINE inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
     const uint8_t* src = dst - distance;
     uint8_t* const end = dst + length;
     if (distance >= 16) {
-        do {
-            std::memcpy(dst, src, 16);
-            dst += 16;
-            src += 16;
-        } while (dst < end);
+        // Most matches are short: two chunks without a test. For a distance
+        // below 32 the second chunk reads bytes the first has just stored.
+        copy16(dst, src);
+        copy16(dst + 16, src + 16);
+        while (TV_UNLIKELY(dst + 32 < end)) {
+            dst += 32;
+            src += 32;
+            copy16(dst, src);
+            copy16(dst + 16, src + 16);
+        }
     } else if (distance >= 8) {
         // The second word reads bytes the first has just finished.
         do {
@@ -514,7 +575,12 @@ inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
             src += 16;
         } while (dst < end);
     } else if (distance == 1) {
-        std::memset(dst, *src, length);
+        uint64_t v = *src * 0x0101010101010101ull;
+        do {
+            store64(dst, v);
+            store64(dst + 8, v);
+            dst += 16;
+        } while (dst < end);
     } else {
         // Each word stored holds `distance` finished bytes and leftovers
         // that the next word, loaded from `distance` back, overwrites.
@@ -526,88 +592,131 @@ inline void copy_match(uint8_t* dst, unsigned distance, unsigned length) {
     }
 }
 
-// Decodes while the block has 8 unread bytes and the output half has room
-// for a longest match and one byte more: the fast path must never fill the
-// half exactly, since only put_byte drains it. Returns 0 to continue slowly,
-// 1 invalid, -1 end.
+// Decodes while the block has 8 unread bytes for each refill and the output
+// is at or below kOutLimit. Returns 0 to continue slowly, 1 invalid, -1 end.
+//
+// Bits: a refill leaves 56 to 63 bits. A literal from the root table takes
+// at most 11, so four of them and the root lookup after them fit; a length
+// and a distance with their extra bits take at most 20 + 28. The bit count
+// is only read modulo 64 (see the entries), and the entry after the current
+// one is looked up before a match is copied, so the two overlap.
 TV_ALWAYS_INLINE inline int fast_symbols_body(const Code& lit, const Code& dist) {
     uint8_t* o = out;
-    uint8_t* const out_limit = piece_end - 259;
-    if (input_count - input_pos < 16 || o > out_limit)
+    // 16: the refill on entry and the one of the first symbol run unchecked.
+    if (input_count - input_pos < 16 || o > kOutLimit)
         return 0;
     const uint8_t* in = input_buffer + input_pos;
-    const uint8_t* const in_limit = input_buffer + input_count - 16;
+    const uint8_t* const in_limit = input_buffer + input_count - 8;
     uint64_t bb = bit_buffer;
-    unsigned bc = bits_held;
+    uint32_t bc = bits_held;
     const uint32_t* const lt = lit.table;
     const uint32_t* const dt = dist.table;
     constexpr uint64_t lit_mask = (1u << kLitRootBits) - 1;
     constexpr uint64_t dist_mask = (1u << kDistRootBits) - 1;
     int result = 0;
-    // One refill per symbol keeps 56 or more bits: a length, a distance and
-    // their extra bits take at most 48. The next entry is looked up before a
-    // match is copied, so the two overlap.
     auto refill = [&] {
-        bb |= load64(in) << bc;
-        in += (63 - bc) >> 3;
+        bb |= load64(in) << (bc & 63);
+        in += 7 - ((bc >> 3) & 7);
         bc |= 56;
+    };
+    auto take = [&](uint32_t entry) {
+        bb >>= entry & 63;
+        bc -= entry;
+    };
+    // The extra bits of a length or distance entry, from the bits it was
+    // looked up in.
+    auto extra = [](uint64_t bits, uint32_t entry) {
+        bits &= (uint64_t{1} << (entry & 63)) - 1;
+        return static_cast<uint32_t>(bits >> ((entry >> 8) & 63));
     };
     refill();
     uint32_t e = lt[bb & lit_mask];
-    do {
-        if (TV_UNLIKELY(e & kLink))
-            e = lt[entry_value(e) + ((bb >> kLitRootBits) & ((1u << entry_extra(e)) - 1))];
+    for (;;) {
         if (e & kLiteral) {
-            // Two literals per refill: the root lookup needs 11 of the 26 or
-            // more bits left, and a refill leaves the low bits as they are.
-            bb >>= entry_len(e);
-            bc -= entry_len(e);
+            take(e);
             *o++ = static_cast<uint8_t>(entry_value(e));
             e = lt[bb & lit_mask];
             if (e & kLiteral) {
-                bb >>= entry_len(e);
-                bc -= entry_len(e);
+                take(e);
                 *o++ = static_cast<uint8_t>(entry_value(e));
                 e = lt[bb & lit_mask];
+                if (e & kLiteral) {
+                    take(e);
+                    *o++ = static_cast<uint8_t>(entry_value(e));
+                    e = lt[bb & lit_mask];
+                    if (e & kLiteral) {
+                        take(e);
+                        *o++ = static_cast<uint8_t>(entry_value(e));
+                        e = lt[bb & lit_mask];
+                    }
+                }
             }
             refill();
+            if (in > in_limit || o > kOutLimit)
+                break;
             continue;
         }
-        if (e & (kEnd | kInvalid)) {
-            result = (e & kInvalid) ? 1 : -1;
-            if (result < 0) {
-                bb >>= entry_len(e);
-                bc -= entry_len(e);
+        if (TV_UNLIKELY(e & kExceptional)) {
+            if (!is_link(e)) {
+                if (is_end(e)) {
+                    take(e);
+                    result = -1;
+                } else {
+                    result = 1;
+                }
+                break;
             }
-            break;
+            // A code longer than the root: the rest of it indexes a sub-table.
+            take(e);
+            e = lt[entry_value(e) + (bb & ((uint64_t{1} << entry_code_len(e)) - 1))];
+            if (e & kLiteral) {
+                take(e);
+                *o++ = static_cast<uint8_t>(entry_value(e));
+                e = lt[bb & lit_mask];
+                refill();
+                if (in > in_limit || o > kOutLimit)
+                    break;
+                continue;
+            }
+            if (e & kExceptional) {
+                if (is_end(e)) {
+                    take(e);
+                    result = -1;
+                } else {
+                    result = 1;
+                }
+                break;
+            }
         }
-        unsigned len = entry_len(e);
-        unsigned length =
-            entry_value(e) + static_cast<unsigned>((bb >> len) & ((1u << entry_extra(e)) - 1));
-        len += entry_extra(e);
-        bb >>= len;
-        bc -= len;
+        uint64_t saved = bb;
+        take(e);
+        unsigned length = entry_value(e) + extra(saved, e);
         uint32_t d = dt[bb & dist_mask];
-        if (TV_UNLIKELY(d & kLink))
-            d = dt[entry_value(d) + ((bb >> kDistRootBits) & ((1u << entry_extra(d)) - 1))];
-        if (d & kInvalid) {
-            result = 1;
-            break;
+        if (TV_UNLIKELY(d & kExceptional)) {
+            if (!is_link(d)) {
+                result = 1;
+                break;
+            }
+            take(d);
+            d = dt[entry_value(d) + (bb & ((uint64_t{1} << entry_code_len(d)) - 1))];
+            if (d & kExceptional) {
+                result = 1;
+                break;
+            }
         }
-        len = entry_len(d);
-        unsigned distance =
-            entry_value(d) + static_cast<unsigned>((bb >> len) & ((1u << entry_extra(d)) - 1));
-        len += entry_extra(d);
-        bb >>= len;
-        bc -= len;
+        saved = bb;
+        take(d);
+        unsigned distance = entry_value(d) + extra(saved, d);
         refill();
         e = lt[bb & lit_mask];
         copy_match(o, distance, length);
         o += length;
-    } while (in <= in_limit && o <= out_limit);
+        if (in > in_limit || o > kOutLimit)
+            break;
+    }
     input_pos = static_cast<uint32_t>(in - input_buffer);
     bit_buffer = bb;
-    bits_held = bc;
+    bits_held = bc & 63;
     out = o;
     return result;
 }
@@ -632,9 +741,11 @@ const auto fast_symbols = fast_symbols_plain;
 int decode_compressed_data(const Code& lit, const Code& dist) {
     for (;;) {
         int r = fast_symbols(lit, dist);
+        settle_output();
         if (r != 0)
             return r > 0 ? 1 : 0;
         r = slow_symbol(lit, dist);
+        settle_output();
         if (r != 0)
             return r > 0 ? 1 : 0;
     }
@@ -661,14 +772,13 @@ int decode_stored_block() {
         unsigned n = input_count - input_pos;
         if (n > len)
             n = len;
-        if (n > static_cast<unsigned>(piece_end - out))
-            n = static_cast<unsigned>(piece_end - out);
+        if (n > static_cast<unsigned>(kStageEnd - out))
+            n = static_cast<unsigned>(kStageEnd - out);
         std::memcpy(out, input_buffer + input_pos, n);
         input_pos += n;
         out += n;
         len -= n;
-        if (out == piece_end)
-            next_piece();
+        settle_output();
     }
     return 0;
 }
@@ -681,13 +791,14 @@ int decode_fixed_block() {
         std::memset(lens + 256, 7, 24);
         std::memset(lens + 280, 8, 8);
         TableBuilder(lens, 288, Alphabet::kLiteralLength)
-            .build(7, fixed_lit, kLitRootBits, kLitTableSize, false);
+            .build(7, fixed_lit, fixed_lit_need, kLitRootBits, kLitTableSize, false);
         std::memset(lens, 5, 30);
         TableBuilder(lens, 30, Alphabet::kDistance)
-            .build(5, fixed_dist, kDistRootBits, kDistTableSize, true);
+            .build(5, fixed_dist, fixed_dist_need, kDistRootBits, kDistTableSize, true);
         fixed_built = true;
     }
-    return decode_compressed_data(Code{kLitRootBits, fixed_lit}, Code{kDistRootBits, fixed_dist});
+    return decode_compressed_data(Code{fixed_lit, fixed_lit_need},
+                                  Code{fixed_dist, fixed_dist_need});
 }
 
 // Reads the literal/length and distance code lengths; 0, 1 or 2.
@@ -761,18 +872,18 @@ int decode_dynamic_block() {
     if (r != 0)
         return r;
     r = TableBuilder(lens, static_cast<int>(nlit), Alphabet::kLiteralLength)
-            .build(9, lit_table, kLitRootBits, kLitTableSize, false);
+            .build(9, lit_table, lit_need, kLitRootBits, kLitTableSize, false);
     if (r == 1)
         std::fputs(" incomplete literal tree\n", stderr);
     if (r != 0)
         return r;
     r = TableBuilder(lens + nlit, static_cast<int>(ndist), Alphabet::kDistance)
-            .build(6, dist_table, kDistRootBits, kDistTableSize, false);
+            .build(6, dist_table, dist_need, kDistRootBits, kDistTableSize, false);
     if (r == 1)
         std::fputs(" incomplete distance tree\n", stderr);
     if (r != 0)
         return r;
-    return decode_compressed_data(Code{kLitRootBits, lit_table}, Code{kDistRootBits, dist_table});
+    return decode_compressed_data(Code{lit_table, lit_need}, Code{dist_table, dist_need});
 }
 
 // One block; 0 and *last set, or the failure code.
@@ -805,7 +916,6 @@ int decode_deflate_stream() {
     bits_held = 0;
     std::memcpy(stage, window_buffer, kHistory);
     out = piece_start = kStageStart;
-    piece_end = out + kPiece;
     bool last = false;
     do {
         int r = decode_block(&last);
@@ -815,7 +925,8 @@ int decode_deflate_stream() {
     input_pos -= bits_held >> 3;
     bits_held = 0;
     bit_buffer = 0;
-    drain_piece();
+    settle_output();
+    drain(piece_start, static_cast<size_t>(out - piece_start));
     // The last 32 KiB back into the window, by output position modulo 32768
     // (kStageStart is at a multiple of 32768 positions).
     size_t r = static_cast<size_t>(out - stage) % kHistory;
