@@ -4,6 +4,7 @@
 #include "install/version_record.h"
 #include "platform/frontend.h"
 #include "platform/host/syscalls.h"
+#include "recorded_decompressor.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
 #include "ui/resource.h"
@@ -57,7 +58,7 @@ void WriteRecord(const std::string& plain) {
 struct Outcome {
     INT_PTR result = -1;
     bool timedOut = false;
-    std::vector<std::string> received;
+    std::vector<std::string> received; // names the install step took, in order
     DWORD version[2] = {0, 0};
     std::vector<tvhost::MessageBoxEvent> boxes;
     std::map<std::string, std::string> files; // relative path -> content, Config and File.ver aside
@@ -73,7 +74,17 @@ struct Outcome {
 
 class UpdateDlgTest : public ::testing::Test {
   protected:
-    void SetUp() override { m_rec = &tvhost::InstallRecordingFrontEnd(); }
+    void SetUp() override {
+        m_rec = &tvhost::InstallRecordingFrontEnd();
+        m_rec->SetModalStartScript(CancelServerSelection);
+        tvtest::ClearDecompressed();
+    }
+
+    // The finish step runs the server selection; these tests end there.
+    static void CancelServerSelection(UINT nIDTemplate, HWND) {
+        if (nIDTemplate == IDD_SERVER_SELECT)
+            tvhost::PostKey(tvhost::Key::Escape);
+    }
 
     // Runs the progress window against the scripted server until it ends
     // (or a watchdog presses Escape after 15 s).
@@ -100,8 +111,8 @@ class UpdateDlgTest : public ::testing::Test {
         }
         cv.notify_one();
         watchdog.join();
-        for (INT_PTR i = 0; i < dlg->m_receivedFiles.GetSize(); ++i)
-            out.received.push_back(dlg->m_receivedFiles[i].GetString());
+        for (const std::string& path : tvtest::Decompressed())
+            out.received.push_back(path.substr(0, path.size() - 3)); // without ".gz"
         out.version[0] = dlg->m_nVersion[0];
         out.version[1] = dlg->m_nVersion[1];
         dlg.reset(); // closes the connection, so the script can end
@@ -112,7 +123,8 @@ class UpdateDlgTest : public ::testing::Test {
         out.current = m_rec->Text(IDC_CURRENT);
         out.total = m_rec->Text(IDC_TOTAL);
         for (const auto& e : fs::recursive_directory_iterator("."))
-            if (e.is_regular_file() && e.path() != "./Config.ini" && e.path() != "./File.ver")
+            if (e.is_regular_file() && e.path() != "./Config.ini" && e.path() != "./File.ver" &&
+                e.path() != "./Server.cnv")
                 out.files[e.path().lexically_relative(".").string()] =
                     TempWorkDir::Read(e.path().string());
         return out;
@@ -213,6 +225,7 @@ TEST_F(UpdateDlgTest, LabelsCountFilesAndShowEmptyFileAsZeroOverZero) {
 TEST_F(UpdateDlgTest, InitialLabelsAreZeroAndTheFileNameEmpty) {
     std::map<int, std::string> shown;
     m_rec->SetModalStartScript([&shown](UINT nIDTemplate, HWND hDlg) {
+        CancelServerSelection(nIDTemplate, hDlg);
         if (nIDTemplate != IDD_UPDATE_DIALOG)
             return;
         for (int id : {IDC_FILE_COUNT, IDC_FILE_NAME, IDC_CURRENT, IDC_TOTAL}) {
@@ -250,17 +263,17 @@ TEST_F(UpdateDlgTest, SubstitutesTheUpdaterAndTheVersionRecordButNotPathsWithDir
                File("file.VER", 2, "v"));
         c.WaitPeerClose();
     }));
-    EXPECT_EQ(out.received,
-              (std::vector<std::string>{"Update0.exe", "bin\\Update.exe", "null.dat"}));
+    EXPECT_EQ(out.received, (std::vector<std::string>{"Update0.exe", "bin\\Update.exe"}))
+        << "null.dat is never decompressed";
     const std::map<std::string, std::string> want = {
         {"Update0.exe.gz", "u"}, {"bin/Update.exe.gz", "b"}, {"null.dat.gz", "v"}};
     EXPECT_EQ(out.files, want);
     EXPECT_EQ(m_rec->TextHistory(IDC_FILE_NAME).back(), "null.dat");
     EXPECT_EQ(TempWorkDir::Read("File.ver"), [] {
-        std::string s = "1 0 0 0";
+        std::string s = "1 2 0 1";
         ScrambleText(s.data());
         return s;
-    }()) << "the local record is never replaced by the exchange";
+    }()) << "File.ver holds the record the install step wrote, never the received copy";
 }
 
 TEST_F(UpdateDlgTest, EmptyListFinishesAtOnce) {

@@ -44,6 +44,7 @@ ClientSession::ClientSession(const std::vector<std::string>& argv, const std::st
         winsize ws{30, 100, 0, 0};
         std::vector<std::string> env = options.env;
         env.push_back("TERM=xterm");
+        m_terminal = true;
         m_pid = ::forkpty(&m_outFd, nullptr, nullptr, &ws);
         if (m_pid == 0)
             ExecIn(argv, dir, env);
@@ -82,7 +83,7 @@ ClientSession::~ClientSession() {
 }
 
 void ClientSession::Pump(int timeoutMs) {
-    pollfd p[2] = {{m_outFd, POLLIN, 0}, {m_errFd, POLLIN, 0}};
+    pollfd p[2] = {{m_outEnded ? -1 : m_outFd, POLLIN, 0}, {m_errFd, POLLIN, 0}};
     if (::poll(p, 2, timeoutMs) <= 0)
         return;
     int* fds[2] = {&m_outFd, &m_errFd};
@@ -95,7 +96,12 @@ void ClientSession::Pump(int timeoutMs) {
         if (n > 0) {
             sinks[i]->append(buf, static_cast<std::size_t>(n));
         } else if (n == 0 || errno != EINTR) {
-            // End of stream; a pseudo-terminal reports EIO once its slave is gone.
+            // End of stream; a pseudo-terminal reports EIO once its slave is
+            // gone, and stays open so its modes can still be read.
+            if (m_terminal && i == 0) {
+                m_outEnded = true;
+                continue;
+            }
             ::close(*fds[i]);
             *fds[i] = -1;
         }
@@ -134,12 +140,12 @@ RunResult ClientSession::Finish(int timeoutMs) {
     }
     m_reaped = true;
     termios t{};
-    if (m_errFd < 0 && m_outFd >= 0 && ::tcgetattr(m_outFd, &t) == 0) {
+    if (m_terminal && ::tcgetattr(m_outFd, &t) == 0) {
         m_haveModes = true;
         m_lflagAtExit = static_cast<unsigned>(t.c_lflag);
     }
     // What the run wrote last is still in the pipes (or the terminal).
-    for (int i = 0; i < 50 && (m_outFd >= 0 || m_errFd >= 0); ++i)
+    for (int i = 0; i < 50 && ((m_outFd >= 0 && !m_outEnded) || m_errFd >= 0); ++i)
         Pump(20);
     m_result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return m_result;

@@ -45,6 +45,8 @@ class ClientSession {
     pid_t m_pid = -1;
     int m_outFd = -1;
     int m_errFd = -1;
+    bool m_terminal = false;
+    bool m_outEnded = false; // the terminal's output has ended
     bool m_reaped = false;
     bool m_haveModes = false;
     unsigned m_lflagAtExit = 0;
