@@ -4,11 +4,13 @@
 // minimal reference loop (poll, receive at most 2048 bytes, write to a file),
 // and prints throughput, the client/reference ratios and the client's peak
 // resident memory. Best of several rounds, all measured in this one run.
+// A client run is timed from its start until it has closed the received file.
 #include "protocol/wire.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -185,7 +188,46 @@ Result ReferenceLoop(Sender& sender, const std::string& dir, std::int32_t size) 
     return r;
 }
 
-// The client in its working directory; under a pseudo-terminal when tty.
+// Waits until the client has closed its output file (inotify on the working
+// directory); false after 60 s without it.
+bool WaitStoredClosed(int inotifyFd) {
+    alignas(inotify_event) char buf[4096];
+    const double deadline = Now() + 60;
+    while (Now() < deadline) {
+        pollfd p{inotifyFd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) <= 0)
+            continue;
+        const ssize_t n = ::read(inotifyFd, buf, sizeof buf);
+        for (ssize_t i = 0; i < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + i);
+            if (ev->len > 0 && std::strcmp(ev->name, kStored) == 0)
+                return true;
+            i += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return false;
+}
+
+// The client process itself: under script it is script's only child.
+pid_t ClientPid(pid_t pid, bool tty) {
+    if (!tty)
+        return pid;
+    const std::string path =
+        "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    FILE* f = std::fopen(path.c_str(), "r");
+    int child = -1;
+    if (f != nullptr) {
+        if (std::fscanf(f, "%d", &child) != 1)
+            child = -1;
+        std::fclose(f);
+    }
+    return child;
+}
+
+// The client in its working directory; under a pseudo-terminal when tty. The
+// transfer ends when the client closes the received file; the run is then
+// ended as the close box would (SIGTERM), since the server selection that
+// follows waits for the player.
 Result ClientRun(Sender& sender, const std::string& dir, std::int32_t size, bool tty) {
     const std::string config = dir + "/Config.ini";
     FILE* f = std::fopen(config.c_str(), "w");
@@ -194,6 +236,8 @@ Result ClientRun(Sender& sender, const std::string& dir, std::int32_t size, bool
     const std::string stored = dir + "/" + kStored;
     ::unlink(stored.c_str());
     ::unlink((dir + "/File.ver").c_str());
+    const int inotifyFd = ::inotify_init1(IN_CLOEXEC);
+    ::inotify_add_watch(inotifyFd, dir.c_str(), IN_CLOSE_WRITE);
     std::thread t = sender.ServeOne();
     Result r;
     const double start = Now();
@@ -202,32 +246,35 @@ Result ClientRun(Sender& sender, const std::string& dir, std::int32_t size, bool
         if (::chdir(dir.c_str()) != 0)
             ::_exit(126);
         const int devNull = ::open("/dev/null", O_RDWR);
-        if (tty) {
-            // script gives the client a terminal and keeps what it drew.
-            ::dup2(devNull, 1);
+        ::dup2(devNull, 0);
+        ::dup2(devNull, 1);
+        if (tty) // script gives the client a terminal and keeps what it drew
             ::execl("/usr/bin/script", "script", "-qec", TV_CLIENT_EXE, "screen.out", nullptr);
-        } else {
-            ::dup2(devNull, 0);
-            ::dup2(devNull, 1);
+        else
             ::execl(TV_CLIENT_EXE, TV_CLIENT_EXE, nullptr);
-        }
         ::_exit(127);
     }
+    const bool closed = WaitStoredClosed(inotifyFd);
+    r.seconds = Now() - start;
+    ::close(inotifyFd);
+    const pid_t client = ClientPid(pid, tty);
+    if (client > 0)
+        ::kill(client, SIGTERM);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
-    r.seconds = Now() - start;
     t.join();
     r.maxRssKb = usage.ru_maxrss;
     r.cpu = CpuSeconds(usage);
     struct stat st {};
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::stat(stored.c_str(), &st) == 0 &&
-           st.st_size == size;
+    r.ok = closed && ::stat(stored.c_str(), &st) == 0 && st.st_size == size;
     ::unlink(stored.c_str());
     const std::string screen = dir + "/screen.out";
     if (::stat(screen.c_str(), &st) == 0)
         r.screenBytes = static_cast<long>(st.st_size);
     ::unlink(screen.c_str());
+    ::unlink((dir + "/File.ver").c_str());
+    ::unlink((dir + "/Server.cnv").c_str());
     return r;
 }
 
@@ -267,7 +314,6 @@ int main(int argc, char** argv) {
         if (haveScript)
             term.push_back(ClientRun(sender, dir, size, true));
     }
-    ::rmdir(dir.c_str());
     ::unlink((dir + "/Config.ini").c_str());
     ::rmdir(dir.c_str());
 
