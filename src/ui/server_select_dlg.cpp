@@ -131,7 +131,8 @@ void CServerSelectDlg::ReadServerEntries(const char* lpszListPath) {
 CString CServerSelectDlg::GetTempFilePath(const char* lpszName) {
     char dir[MAX_PATH];
     const DWORD nLength = GetTempPathA(MAX_PATH, dir);
-    if (nLength == 0 || nLength >= MAX_PATH)
+    // With its terminating zero the path must leave room in MAX_PATH bytes.
+    if (nLength == 0 || nLength + 1 >= MAX_PATH)
         return CString();
     const char* p = lpszName;
     if (*p == '\\')
