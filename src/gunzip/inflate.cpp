@@ -600,6 +600,7 @@ TV_ALWAYS_INLINE inline void copy_match(uint8_t* dst, unsigned distance, unsigne
 // and a distance with their extra bits take at most 20 + 28. The bit count
 // is only read modulo 64 (see the entries), and the entry after the current
 // one is looked up before a match is copied, so the two overlap.
+template <bool kBmi2>
 TV_ALWAYS_INLINE inline int fast_symbols_body(const Code& lit, const Code& dist) {
     uint8_t* o = out;
     // 16: the refill on entry and the one of the first symbol run unchecked.
@@ -624,9 +625,16 @@ TV_ALWAYS_INLINE inline int fast_symbols_body(const Code& lit, const Code& dist)
         bc -= entry;
     };
     // The extra bits of a length or distance entry, from the bits it was
-    // looked up in.
+    // looked up in: below the entry's bit count, above its code length.
     auto extra = [](uint64_t bits, uint32_t entry) {
-        bits &= (uint64_t{1} << (entry & 63)) - 1;
+#ifdef TV_X86_DISPATCH
+        // GCC does not form BZHI from the mask, and its intrinsic cannot be
+        // inlined into this template; the entry's low byte is below 64.
+        if constexpr (kBmi2)
+            asm("bzhi %2, %1, %0" : "=r"(bits) : "r"(bits), "r"(uint64_t{entry}));
+        else
+#endif
+            bits &= (uint64_t{1} << (entry & 63)) - 1;
         return static_cast<uint32_t>(bits >> ((entry >> 8) & 63));
     };
     refill();
@@ -722,14 +730,14 @@ TV_ALWAYS_INLINE inline int fast_symbols_body(const Code& lit, const Code& dist)
 }
 
 int fast_symbols_plain(const Code& lit, const Code& dist) {
-    return fast_symbols_body(lit, dist);
+    return fast_symbols_body<false>(lit, dist);
 }
 
 #ifdef TV_X86_DISPATCH
 // The same loop with BMI2's variable shifts and bit extracts, which shorten
 // the chain from one lookup to the next; chosen once by CPU.
 __attribute__((target("bmi2"))) int fast_symbols_bmi2(const Code& lit, const Code& dist) {
-    return fast_symbols_body(lit, dist);
+    return fast_symbols_body<true>(lit, dist);
 }
 const auto fast_symbols = __builtin_cpu_supports("bmi2") ? fast_symbols_bmi2 : fast_symbols_plain;
 #else
