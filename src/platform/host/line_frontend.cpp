@@ -149,7 +149,15 @@ void LineFrontEnd::AskForListItem(HWND dlg, HWND list) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
     std::string line;
-    if (!ReadLine(line)) {
+    const bool bAnswered = ReadLine(line);
+    // A terminal has echoed the answer; from a pipe or a file it would be
+    // missing from the output, and what follows would run on after the prompt.
+    if (!::isatty(STDIN_FILENO)) {
+        std::string echo = (bAnswered ? line : std::string()) + "\n";
+        std::fwrite(echo.data(), 1, echo.size(), stdout);
+        std::fflush(stdout);
+    }
+    if (!bAnswered) {
         PostKey(Key::Escape);
         return;
     }
