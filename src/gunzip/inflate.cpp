@@ -13,16 +13,16 @@
 //   entry          decode_deflate_stream
 //
 // Window layout. Output is staged in a private area whose first 32 KiB hold
-// the history before the staged bytes, so a distance never wraps. Decoded
-// bytes are drained (CRC, write, count) in whole pieces of 32768, as a 32 KiB
-// window would be, between runs of the fast loop; only when the stage is
-// nearly full are the undrained bytes and the 32 KiB before them moved down
-// to its start, so the move is rare. A stream starts with the history that
-// window_buffer[0, 32768) holds: an earlier stream's output, zeros, or
-// another decoder's tables (a distance reaching before the stream's first
-// byte copies those, and only the CRC check catches it). At the end the
-// last 32 KiB go back into window_buffer by output position modulo 32768,
-// the layout the next stream, or another decoder, finds there.
+// the history before the staged bytes, so a distance never wraps. When the
+// stage is nearly full, the whole 32 KiB pieces staged so far are drained
+// (CRC, write, count) in one write, and the rest with the 32 KiB before it
+// moves down to the start; the end of the stream drains what is left. A
+// stream starts with the history that window_buffer[0, 32768) holds: an
+// earlier stream's output, zeros, or another decoder's tables (a distance
+// reaching before the stream's first byte copies those, and only the CRC
+// check catches it). At the end the last 32 KiB go back into window_buffer
+// by output position modulo 32768, the layout the next stream, or another
+// decoder, finds there.
 //
 // Input. The fast path keeps 56 to 63 bits in a 64-bit buffer, loading eight
 // bytes at a time while at least that many remain in the buffered block; it
@@ -416,7 +416,7 @@ uint8_t* const kStageEnd = kStageStart + kStageSize;
 // moves down (settle_output), so out never passes it between symbols.
 uint8_t* const kOutLimit = kStageEnd - 258 - 32;
 uint8_t* out;         // next output byte, in [kStageStart, kStageEnd)
-uint8_t* piece_start; // first byte not yet drained; pieces are drained whole
+uint8_t* piece_start; // first byte not yet drained, at a multiple of 32768 positions
 
 uint32_t lit_table[kLitTableSize]; // literal/length code of the current dynamic block
 uint8_t lit_need[kLitTableSize];
@@ -465,14 +465,14 @@ void drain(uint8_t* from, size_t n) {
     bytes_written_total += static_cast<int32_t>(n);
 }
 
-// Drains every whole piece, and moves the stage down once out has passed
-// kOutLimit, keeping the undrained bytes and the history before them.
+// Once out has passed kOutLimit: drains the whole pieces staged so far in
+// one write (fewer, larger writes cost the kernel less), then moves the
+// undrained rest and the history before it down to the start of the stage.
 inline void settle_output() {
-    while (static_cast<size_t>(out - piece_start) >= kPiece) {
-        drain(piece_start, kPiece);
-        piece_start += kPiece;
-    }
     if (TV_UNLIKELY(out > kOutLimit)) {
+        size_t whole = static_cast<size_t>(out - piece_start) / kPiece * kPiece;
+        drain(piece_start, whole);
+        piece_start += whole;
         uint8_t* from = piece_start - kHistory;
         size_t keep = static_cast<size_t>(out - from);
         std::memcpy(stage, from, keep);
@@ -933,7 +933,6 @@ int decode_deflate_stream() {
     input_pos -= bits_held >> 3;
     bits_held = 0;
     bit_buffer = 0;
-    settle_output();
     drain(piece_start, static_cast<size_t>(out - piece_start));
     // The last 32 KiB back into the window, by output position modulo 32768
     // (kStageStart is at a multiple of 32768 positions).
