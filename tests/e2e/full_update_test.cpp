@@ -234,6 +234,7 @@ TEST_F(FullUpdate, CorruptBodyEndsTheProcessWithCodeOneAndRestoresTheTerminal) {
     unsigned lflag = 0;
     ASSERT_TRUE(s.TerminalModesAtExit(lflag));
     EXPECT_TRUE((lflag & ICANON) && (lflag & ECHO)) << "raw mode is left behind";
+    EXPECT_EQ(r.out.find("gzip:"), std::string::npos) << "decompressor diagnostics on the screen";
     EXPECT_EQ(TempWorkDir::Read((m_work / "a").string()), "alpha");
     EXPECT_FALSE(fs::exists(m_work / "b")) << "the incomplete output is deleted";
     EXPECT_EQ(Record(), Scrambled("1 1 0 0"));

@@ -21,8 +21,10 @@
 #include <cstring>
 #include <curses.h>
 #include <cwchar>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,10 +37,42 @@ namespace {
 volatile sig_atomic_t g_cursesActive = 0;
 struct termios g_savedTermios;
 bool g_haveSavedTermios = false;
+// The standard error stream while it is parked on /dev/null (-1: not parked).
+volatile sig_atomic_t g_savedStderr = -1;
+
+// NOTE: the decompressor writes its diagnostics to stderr, which a Windows
+// program's user never sees; on the screen that curses draws they would stay
+// as stray text over the dialogs. While curses owns the terminal, stderr is
+// parked on /dev/null if it is that same terminal.
+void ParkStderr() {
+    struct stat out, err;
+    if (g_savedStderr >= 0 || ::fstat(STDOUT_FILENO, &out) != 0 ||
+        ::fstat(STDERR_FILENO, &err) != 0 || !S_ISCHR(err.st_mode) || out.st_rdev != err.st_rdev)
+        return;
+    int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0 && ::dup2(null, STDERR_FILENO) >= 0)
+        g_savedStderr = saved;
+    else if (saved >= 0)
+        ::close(saved);
+    if (null >= 0)
+        ::close(null);
+}
+
+// Async-signal-safe.
+void UnparkStderr() {
+    int saved = g_savedStderr;
+    if (saved < 0)
+        return;
+    g_savedStderr = -1;
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+}
 
 // Async-signal-safe: the saved terminal modes and the escape sequences that
 // leave the alternate screen and show the cursor again.
 void RawRestore() {
+    UnparkStderr();
     if (g_haveSavedTermios)
         ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTermios);
     static const char kReset[] = "\033[0m\033[?25h\033[?1049l";
@@ -60,6 +94,7 @@ void AtExitRestore() {
         g_cursesActive = 0;
         endwin();
     }
+    UnparkStderr();
 }
 
 void InstallRestoreHandlers() {
@@ -306,6 +341,7 @@ void TerminalFrontEnd::Start() {
     if (!newterm(nullptr, stdout, stdin))
         return;
     g_cursesActive = 1;
+    ParkStderr();
     raw(); // Ctrl-C arrives as a key: the close box
     noecho();
     nonl();
@@ -323,6 +359,7 @@ void TerminalFrontEnd::Stop() {
         g_cursesActive = 0;
         endwin();
     }
+    UnparkStderr();
 }
 
 void TerminalFrontEnd::OnInput() {
