@@ -1,0 +1,16 @@
+// Test entry: this thread is the user-interface thread, with an application
+// object and the client's resources in place (the dialog tests need them).
+#include "platform/app.h"
+#include "platform/host/event_loop.h"
+#include "ui/resource.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    tvhost::BindUiThread();
+    tvhost::SetAppName("torvane-update");
+    CWinApp app;
+    RegisterUpdateResources();
+    return RUN_ALL_TESTS();
+}
