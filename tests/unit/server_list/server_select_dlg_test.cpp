@@ -81,6 +81,22 @@ TEST_F(ServerSelectDlgTest, CancelButtonAndEscapeStartNothing) {
     EXPECT_TRUE(m_rec->MessageBoxes().empty());
 }
 
+// Count comes from a local file: a damaged one must not hold the player for
+// ever (or fill memory) reading two billion absent entries.
+TEST_F(ServerSelectDlgTest, HugeCountStopsAtTheListLimit) {
+    std::string list = "[Server]\nCount=2147483647\nName0=Alpha\nIP0=10.0.0.1\n";
+    ScrambleText(list.data());
+    TempWorkDir::Write("Server.cnv", list);
+    int items = -1;
+    m_rec->SetModalStartScript([&items](UINT, HWND hDlg) {
+        items = static_cast<CServerSelectDlg*>(CWnd::FromHandle(hDlg))->m_serverList.GetCount();
+        tvhost::PostKey(tvhost::Key::Escape);
+    });
+    CServerSelectDlg dlg(nullptr);
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(items, 4096);
+}
+
 TEST_F(ServerSelectDlgTest, ListThatCannotBeConvertedShowsMessageSevenAndEnds) {
     struct Case {
         const char* name;
