@@ -20,14 +20,15 @@ TEST(Crc32, MatchesCheckValueAndReadsWithoutChanging) {
     EXPECT_EQ(crc32_update("", 0), 0u);
 }
 
-// Long runs take the folding path, short ones the table: both agree at every
-// length and alignment.
+// Long runs take the folding paths (16-byte and, from 256 bytes, 64-byte
+// lanes), short ones the table: all agree at every length and alignment.
 TEST(Crc32, LongAndShortRunsAgree) {
     std::string data(5100, '\0');
     uint32_t seed = 1;
     for (char& ch : data)
         ch = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-    for (size_t len : {63u, 64u, 65u, 127u, 128u, 200u, 4999u}) {
+    for (size_t len : {63u, 64u, 65u, 127u, 128u, 200u, 255u, 256u, 257u, 335u, 511u, 512u, 591u,
+                       1024u, 4999u}) {
         for (size_t at : {0u, 1u, 7u}) {
             crc32_update(nullptr, 0);
             uint32_t whole = crc32_update(data.data() + at, len);
