@@ -119,20 +119,35 @@ constexpr unsigned char kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10,
 
 enum class Alphabet { kLiteralLength, kDistance };
 
-// The entry of symbol sym whose code is len bits long at its level.
-uint32_t map_symbol(Alphabet a, int sym, unsigned len) {
+// The entry of symbol sym for a code of length 0; a code of length len at
+// its level adds len * kPerBit (its bit count and its code length).
+constexpr uint32_t kPerBit = 0x101;
+
+constexpr uint32_t symbol_template(Alphabet a, int sym) {
     if (a == Alphabet::kLiteralLength) {
         if (sym < 256)
-            return make_entry(len, 0, kLiteral, static_cast<uint32_t>(sym));
+            return make_entry(0, 0, kLiteral, static_cast<uint32_t>(sym));
         if (sym == 256)
-            return make_entry(len, 0, kExceptional | kEnd, 0);
+            return make_entry(0, 0, kExceptional | kEnd, 0);
         if (sym < 286)
-            return make_entry(len, kLengthExtra[sym - 257], 0, kLengthBase[sym - 257]);
+            return make_entry(0, kLengthExtra[sym - 257], 0, kLengthBase[sym - 257]);
     } else if (sym < 30) {
-        return make_entry(len, kDistExtra[sym], 0, kDistBase[sym]);
+        return make_entry(0, kDistExtra[sym], 0, kDistBase[sym]);
     }
-    return make_entry(len, 0, kExceptional | kInvalid, 0);
+    return kInvalidEntry;
 }
+
+struct SymbolTemplates {
+    uint32_t lit[288];
+    uint32_t dist[30];
+    constexpr SymbolTemplates() : lit{}, dist{} {
+        for (int s = 0; s < 288; ++s)
+            lit[s] = symbol_template(Alphabet::kLiteralLength, s);
+        for (int s = 0; s < 30; ++s)
+            dist[s] = symbol_template(Alphabet::kDistance, s);
+    }
+};
+constexpr SymbolTemplates kTemplates;
 
 // ------------------------------------------------------------------ tables
 
@@ -155,7 +170,9 @@ struct Code {
 // which each entry's need is worked out.
 class TableBuilder {
   public:
-    TableBuilder(const uint8_t* lens, int n, Alphabet a) : lens_(lens), n_(n), alphabet_(a) {}
+    TableBuilder(const uint8_t* lens, int n, Alphabet a)
+        : lens_(lens), n_(n),
+          templates_(a == Alphabet::kLiteralLength ? kTemplates.lit : kTemplates.dist) {}
 
     int build(unsigned classic_width, uint32_t* table, uint8_t* need, unsigned root,
               unsigned capacity, bool allow_incomplete);
@@ -163,20 +180,20 @@ class TableBuilder {
   private:
     void open_classic_tables(unsigned k, uint32_t code);
     void close_classic_tables(uint32_t code);
-    unsigned classic_need(unsigned k) const;
     void widen_root(unsigned bits);
-    bool place(bool real, int sym, unsigned k, uint32_t code, unsigned need);
+    bool place_long(uint32_t tmpl, unsigned k, uint32_t code, unsigned need);
 
     const uint8_t* lens_;
     int n_;
-    Alphabet alphabet_;
+    const uint32_t* templates_;
     unsigned count_[17] = {};     // codes of each length, phantoms included
     unsigned remaining_[17] = {}; // codes of each length not yet placed
     unsigned max_ = 0;
-    // The classic tables, simulated: level, start bit, width and prefix of
-    // each open table; m is their first-level width.
+    // The classic tables, simulated: level, start bit and prefix of each
+    // open table, and the bits a lookup through it and its parents asks
+    // for; m is their first-level width.
     int m_ = 0, level_ = -1, start_ = 0;
-    int starts_[17] = {}, widths_[17] = {};
+    int needs_[17] = {};
     uint32_t prefixes_[17] = {};
     // Our own tables. The root is filled for codes up to filled_ bits wide
     // and doubled by copying as longer codes arrive.
@@ -206,8 +223,8 @@ void TableBuilder::open_classic_tables(unsigned k, uint32_t code) {
                 f -= static_cast<int>(count_[xk]);
             }
         }
-        starts_[level_] = start_;
-        widths_[level_] = j;
+        int need = start_ + j;
+        needs_[level_] = level_ > 0 && needs_[level_ - 1] > need ? needs_[level_ - 1] : need;
         prefixes_[level_] = start_ >= 32 ? code : code & ((1u << start_) - 1);
     }
 }
@@ -219,15 +236,6 @@ void TableBuilder::close_classic_tables(uint32_t code) {
     }
 }
 
-// The bits a lookup of a code of length k asks for, never fewer than k.
-unsigned TableBuilder::classic_need(unsigned k) const {
-    int need = static_cast<int>(k);
-    for (int l = 0; l <= level_; ++l)
-        if (starts_[l] + widths_[l] > need)
-            need = starts_[l] + widths_[l];
-    return need > 15 ? 15u : static_cast<unsigned>(need);
-}
-
 // Entries placed so far cover every index of filled_ bits; copying them up
 // makes them cover every index of `bits` bits.
 void TableBuilder::widen_root(unsigned bits) {
@@ -237,14 +245,9 @@ void TableBuilder::widen_root(unsigned bits) {
     }
 }
 
-bool TableBuilder::place(bool real, int sym, unsigned k, uint32_t code, unsigned need) {
-    if (k <= root_) {
-        widen_root(k);
-        table_[code] = real ? map_symbol(alphabet_, sym, k) : make_entry(k, 0, kInvalidEntry, 0);
-        need_[code] = static_cast<uint8_t>(need);
-        return true;
-    }
-    widen_root(root_);
+// A code longer than the root: its entry goes into the sub-table its first
+// root_ bits lead to, opened here when the code is the first to need it.
+bool TableBuilder::place_long(uint32_t tmpl, unsigned k, uint32_t code, unsigned need) {
     uint32_t r = code & ((1u << root_) - 1);
     if (r != sub_root_) {
         unsigned bits = k - root_;
@@ -265,7 +268,7 @@ bool TableBuilder::place(bool real, int sym, unsigned k, uint32_t code, unsigned
         sub_bits_ = bits;
     }
     unsigned len = k - root_;
-    uint32_t entry = real ? map_symbol(alphabet_, sym, len) : make_entry(len, 0, kInvalidEntry, 0);
+    uint32_t entry = tmpl + len * kPerBit;
     for (uint32_t i = code >> root_; i < (1u << sub_bits_); i += 1u << len) {
         table_[sub_start_ + i] = entry;
         need_[sub_start_ + i] = static_cast<uint8_t>(need);
@@ -333,17 +336,27 @@ int TableBuilder::build(unsigned classic_width, uint32_t* table, uint8_t* need, 
     uint32_t code = 0;
     for (unsigned k = min; k <= max_; ++k) {
         unsigned real_left = count_[k] - (k == max_ ? phantoms : 0);
+        widen_root(k < root ? k : root);
         for (unsigned i = 0; i < count_[k]; ++i) {
-            bool real = i < real_left;
-            open_classic_tables(k, code);
-            if (!place(real, real ? sorted[next++] : 0, k, code, classic_need(k)))
+            uint32_t tmpl = i < real_left ? templates_[sorted[next++]] : kInvalidEntry;
+            if (static_cast<int>(k) > start_ + m_)
+                open_classic_tables(k, code);
+            int need = needs_[level_] > static_cast<int>(k) ? needs_[level_] : static_cast<int>(k);
+            if (need > 15)
+                need = 15;
+            if (k <= root) {
+                table[code] = tmpl + k * kPerBit;
+                need_[code] = static_cast<uint8_t>(need);
+            } else if (!place_long(tmpl, k, code, static_cast<unsigned>(need))) {
                 return 3;
+            }
             --remaining_[k];
             uint32_t bit = 1u << (k - 1);
             while (code & bit)
                 bit >>= 1;
             code = bit ? (code & (bit - 1)) | bit : 0;
-            close_classic_tables(code);
+            if (level_ > 0)
+                close_classic_tables(code);
         }
     }
     widen_root(root);
