@@ -11,14 +11,17 @@ from the test encoders, on a smaller slice since those encoders are slow.
 
 Each run copies a format's compressed files into a scratch directory (not
 timed), then times one decompress-file process over all of them. Reported:
-MB/s of plain output (1 MB = 10^6 bytes), median and range over the runs, the
-compression ratio, and the peak resident size of the tool.
+MB/s of plain output (1 MB = 10^6 bytes) by wall clock, median and range over
+the runs; the same by the process's CPU time (user + system), median, which
+other load on the machine disturbs less; the compression ratio; and the peak
+resident size of the tool.
 """
 
 import argparse
 import gzip
 import os
 import random
+import resource
 import shutil
 import statistics
 import subprocess
@@ -135,16 +138,20 @@ def run_format(tool, src, scratch, runs):
     names = sorted(n[:-3] for n in os.listdir(src) if n.endswith(".gz"))
     plain = sum(int(open(os.path.join(src, n + ".size")).read()) for n in names)
     packed = sum(os.path.getsize(os.path.join(src, n + ".gz")) for n in names)
-    rates = []
+    rates, cpu_rates = [], []
     for _ in range(runs):
         stage(src, names, scratch)
+        u0 = resource.getrusage(resource.RUSAGE_CHILDREN)
         t0 = time.perf_counter()
         rc = subprocess.run([tool] + [n + ".gz" for n in names], cwd=scratch).returncode
         dt = time.perf_counter() - t0
+        u1 = resource.getrusage(resource.RUSAGE_CHILDREN)
         if rc != 0:
             sys.exit("decompress-file failed with status %d in %s" % (rc, src))
         rates.append(plain / dt / 1e6)
-    return plain, packed, rates, peak_rss_kb(tool, src, names, scratch)
+        cpu = (u1.ru_utime - u0.ru_utime) + (u1.ru_stime - u0.ru_stime)
+        cpu_rates.append(plain / cpu / 1e6 if cpu > 0 else float("nan"))
+    return plain, packed, rates, cpu_rates, peak_rss_kb(tool, src, names, scratch)
 
 
 def main():
@@ -157,17 +164,18 @@ def main():
     a = ap.parse_args()
     make_corpus(a.corpus, a.scale)
     scratch = os.path.join(a.corpus, "scratch")
-    print("%-6s %10s %7s %9s %19s %9s" % ("format", "plain MB", "ratio", "median", "range MB/s",
-                                         "peak RSS"))
+    print("%-6s %10s %7s %9s %19s %9s %9s" % ("format", "plain MB", "ratio", "median",
+                                              "range MB/s", "cpu MB/s", "peak RSS"))
     for fmt in a.formats.split(","):
         src = os.path.join(a.corpus, fmt)
         if not os.path.isdir(src):
             print("%-6s (no corpus: encoders not available)" % fmt)
             continue
-        plain, packed, rates, rss = run_format(os.path.abspath(a.tool), src, scratch, a.runs)
-        print("%-6s %10.1f %7.3f %9.0f %9.0f - %-9.0f %6s" % (
+        plain, packed, rates, cpu_rates, rss = run_format(os.path.abspath(a.tool), src, scratch,
+                                                          a.runs)
+        print("%-6s %10.1f %7.3f %9.0f %9.0f - %-9.0f %8.0f %9s" % (
             fmt, plain / 1e6, packed / plain, statistics.median(rates), min(rates), max(rates),
-            "%.1f MB" % (rss / 1024) if rss else "n/a"))
+            statistics.median(cpu_rates), "%.1f MB" % (rss / 1024) if rss else "n/a"))
     shutil.rmtree(scratch, ignore_errors=True)
 
 
