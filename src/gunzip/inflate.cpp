@@ -418,15 +418,15 @@ int build_code_length_code(const uint8_t* lens, CodeLengthCode& c) {
 uint64_t bit_buffer;               // input bits, consumed from the low end
 unsigned bits_held;                // valid bits in bit_buffer; bits above are upcoming input or 0
 constexpr size_t kHistory = 32768; // the farthest a distance reaches
-constexpr size_t kPiece = 32768;   // output is drained in pieces of this size
+constexpr size_t kPiece = 32768;   // output is drained in whole pieces of this size
 constexpr size_t kStageSize = 8 * kPiece; // staged output between history moves
 // History, staged output, and room for the word copies that overshoot.
 alignas(64) uint8_t stage[kHistory + kStageSize + kWindowSlack];
 uint8_t* const kStageStart = stage + kHistory;
 uint8_t* const kStageEnd = kStageStart + kStageSize;
 // The fast loop starts a symbol only at or below this point: a longest match
-// and its overshoot still end inside the stage's slack. Past it the stage
-// moves down (settle_output), so out never passes it between symbols.
+// and its overshoot still end inside the stage. Past it the stage moves down
+// (settle_output), so out never passes it between symbols.
 uint8_t* const kOutLimit = kStageEnd - 258 - 32;
 uint8_t* out;         // next output byte, in [kStageStart, kStageEnd)
 uint8_t* piece_start; // first byte not yet drained, at a multiple of 32768 positions

@@ -133,5 +133,28 @@ TEST_F(GunzipTest, ToolExitsWithFirstNonZeroStatus) {
     EXPECT_EQ(RunTool({"c.gz"}, &err), 0);
 }
 
+// A gzip member whose DEFLATE stream is cut a few bytes after a block
+// boundary (random data at level 6, cut at 138 bytes): the next block starts
+// with fewer than 16 bytes left in the input, where the decoder once took
+// bytes past the end of the block for input and ran on through memory. Run
+// as the tool, so that memory is laid out as in the product.
+TEST_F(GunzipTest, BlockStartingNearEndOfCutInputEndsAtEndOfInput) {
+    static const char kCut[] = "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x3c\x8c\x31\x0a\x03\x41"
+                               "\x0c\xc4\xbe\xa2\xaf\x39\x9c\x8d\xa7\x59\xc3\xda\xe1\xb8\xdf\xa7"
+                               "\xd8\x24\x95\x18\xd0\x68\xd2\x51\x73\x6b\x92\x0a\xb4\xd0\x30\xe9"
+                               "\x44\x6d\x6a\x61\x4c\xda\xf0\x72\x6c\x48\x35\x4f\xbd\x99\xf4\x3f"
+                               "\x53\x8d\xad\x0b\xf5\x99\x4e\x05\x36\xd4\x22\x6a\x93\x6a\xa2\x36"
+                               "\x9a\x5f\xea\xdb\x3f\x7f\x35\xb7\x1d\xc3\x50\x93\x8e\x61\xcd\x14"
+                               "\x15\x54\x60\xeb\xfa\x10\x41\x06\x39\x10\xc3\x20\x0c\xfc\x8a\xbf"
+                               "\xe6\x2a\xac\xe0\x02\x52\xc2\x2a\xea\xef\xf7\xe0\xb4\x7b\x43\x80"
+                               "\x0d\x1e\xb4\x1b\xda\xed\x46\x34\xb8\x5e";
+    WriteFile("c.gz", std::string(kCut, sizeof kCut - 1));
+    std::string err;
+    EXPECT_EQ(RunTool({"c.gz"}, &err), 1);
+    EXPECT_EQ(err, "\ngzip: c.gz: unexpected end of file\n");
+    EXPECT_FALSE(fs::exists("c"));
+    EXPECT_TRUE(fs::exists("c.gz"));
+}
+
 } // namespace
 } // namespace gztest
