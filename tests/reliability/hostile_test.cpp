@@ -1,0 +1,1 @@
+// Placeholder until the catalogue is in.
