@@ -168,12 +168,14 @@ class OffsetRun {
         if (std::getenv("TV_RELIABILITY_VERBOSE"))
             std::fprintf(stderr, "%sstream %zu bytes, %zu files installed of %zu complete\n",
                          w.c_str(), stream.size(), k, expected);
-        if (kind == Cut::Close)
+        if (kind == Cut::Close) {
             EXPECT_EQ(k, expected) << w << "files installed";
-        else
+        } else {
             EXPECT_LE(k, expected) << w << "files installed";
-        if (k == 0)
+        }
+        if (k == 0) {
             EXPECT_EQ(ReadFile(m_dir.path() / "a.txt"), kOldA) << w << "the old file was lost";
+        }
         for (std::size_t i = 0; i < k; ++i)
             EXPECT_FALSE(fs::exists(m_dir.path() / (std::string(Contents()[i].path) + ".gz"))) << w;
 
