@@ -7,6 +7,7 @@
 #include "scripted_server.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -240,6 +241,93 @@ TEST(HostileServerTiming, TrickleOfOneBytePerSecondLeavesTheWindowResponsiveAndC
     EXPECT_EQ(r.err, "");
     EXPECT_LT(ms, 2000) << "the window did not close promptly";
     EXPECT_NE(r.out.find("File Count"), std::string::npos) << "the window was never drawn";
+}
+
+// ---- Non-loopback cases, in a private network namespace --------------------------
+//
+// As root the test binary re-runs itself for one test in a fresh network
+// namespace where lo is up and 127.0.0.2 is the source address of every
+// local route, so the client is not on 127.0.0.1 and the servers can be
+// 127.0.0.3 and 127.0.0.4.
+
+const char kInsideEnv[] = "TV_RELIABILITY_IN_NETNS";
+
+bool RunInNamespace(std::string& why) {
+    if (::geteuid() != 0 || !fs::exists("/usr/bin/unshare")) {
+        why = "needs root and unshare for a private network namespace";
+        return false;
+    }
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter =
+        std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string script = std::string("ip link set lo up && ip route replace local "
+                                           "127.0.0.0/8 dev lo table local proto kernel scope "
+                                           "host src 127.0.0.2 && ") +
+                               kInsideEnv + "=1 exec \"$0\" \"$1\"";
+    const std::string command =
+        "unshare -n /bin/sh -c '" + script + "' '" + self + "' '" + filter + "' > /dev/null 2>&1";
+    if (std::system("unshare -n true > /dev/null 2>&1") != 0) {
+        why = "unshare -n is not permitted here";
+        return false;
+    }
+    EXPECT_EQ(std::system(command.c_str()), 0) << "the test failed inside the namespace";
+    return true;
+}
+
+#define RUN_IN_NAMESPACE()                                                                         \
+    do {                                                                                           \
+        if (std::getenv(kInsideEnv) == nullptr) {                                                  \
+            std::string why;                                                                       \
+            if (!RunInNamespace(why))                                                              \
+                GTEST_SKIP() << why;                                                               \
+            return;                                                                                \
+        }                                                                                          \
+    } while (0)
+
+TEST(HostileServerNetns, RedirectLoopBetweenTwoServersEndsAsAFailedConnect) {
+    RUN_IN_NAMESPACE();
+    const std::uint32_t addr3 = 0x0300007Fu, addr4 = 0x0400007Fu; // network byte order
+    auto to = [](std::uint32_t addr) {
+        return [addr](ServerConn& c) {
+            c.Send(tvtest::VersionReply(2, 2, addr));
+            c.WaitPeerClose();
+        };
+    };
+    tvtest::ScriptedServer a(std::vector<tvtest::ScriptedServer::Script>(9, to(addr4)), "127.0.0.3",
+                             43001);
+    tvtest::ScriptedServer b(std::vector<tvtest::ScriptedServer::Script>(9, to(addr3)), "127.0.0.4",
+                             43001);
+    ASSERT_TRUE(a.Listening() && b.Listening());
+    TempDir dir;
+    WriteConfig(dir.path(), 43001, "127.0.0.3");
+    ClientOptions o;
+    o.dir = dir.path();
+    const ClientRun r = RunClient(o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, Error(kMsgConnectFailed));
+    EXPECT_EQ(a.Accepted() + b.Accepted(), 9) << "eight redirects followed, then stop";
+}
+
+TEST(HostileServerNetns, TotalAboveOneHundredMebibytesIsRefusedOffLoopback) {
+    RUN_IN_NAMESPACE();
+    tvtest::ScriptedServer server({[](ServerConn& c) {
+                                      c.Send(tvtest::VersionReply(2, 2));
+                                      c.Recv(9);
+                                      c.Send(tvtest::ListHeader(1, 0, 104857601) +
+                                             tvtest::File("big", 2, Gzip("b")));
+                                      c.WaitPeerClose();
+                                  }},
+                                  "127.0.0.3", 43001);
+    TempDir dir;
+    WriteRecord(dir.path(), "1 1 1 1");
+    WriteConfig(dir.path(), 43001, "127.0.0.3");
+    ClientOptions o;
+    o.dir = dir.path();
+    const ClientRun r = RunClient(o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "torvane-update: information: " + std::string(kMsgTooMany) + "\n");
+    EXPECT_FALSE(fs::exists(dir.path() / "big.gz"));
 }
 
 } // namespace
