@@ -1,1 +1,205 @@
-// Placeholder until the catalogue is in.
+// Faults on the disk: a file size limit during the download and during the
+// decompression (RLIMIT_FSIZE in the child, SIGXFSZ ignored so writes fail as
+// on a full disk), a directory where a file should go, a read-only target
+// file, a read-only working directory (a read-only bind mount in a private
+// mount namespace, as root), and the process killed in the middle of the
+// install step. Each time: what the user sees, what the directory holds, and
+// that the next run against a healthy server ends with a complete, consistent
+// installation.
+#include "harness.h"
+#include "scripted_server.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace tvrel;
+using tvtest::ServerConn;
+
+struct Content {
+    std::string name; // as sent and installed (no directories)
+    std::uint32_t version;
+    std::string plain;
+};
+
+std::string Error(const std::string& text) {
+    return "torvane-update: error: " + text + "\n";
+}
+
+// A server that answers the version request as a conforming one would: the
+// group-0 files newer than the request, then waits for the client to go.
+tvtest::ScriptedServer::Script Healthy(std::vector<Content> files, std::uint32_t* requested) {
+    return [files, requested](ServerConn& c) {
+        c.Send(tvtest::VersionReply(9, 1));
+        const std::string req = c.Recv(9);
+        if (req.size() != 9)
+            return;
+        const std::uint32_t have =
+            static_cast<unsigned char>(req[1]) | (static_cast<unsigned char>(req[2]) << 8) |
+            (static_cast<unsigned char>(req[3]) << 16) |
+            (static_cast<std::uint32_t>(static_cast<unsigned char>(req[4])) << 24);
+        if (requested)
+            *requested = have;
+        std::string body;
+        int n = 0;
+        for (const Content& f : files)
+            if (f.version > have) {
+                body += tvtest::File(f.name, f.version, Gzip(f.plain));
+                ++n;
+            }
+        c.Send(tvtest::ListHeader(static_cast<std::uint16_t>(n), 0, 1000) + body);
+        c.WaitPeerClose(20000);
+    };
+}
+
+class DiskFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteRecord(Work(), "1 1 1 1");
+        m_record = ReadFile(Work() / "File.ver");
+    }
+    const fs::path& Work() const { return m_dir.path(); }
+
+    ClientRun Run(const std::vector<Content>& files, ClientOptions o = {},
+                  std::uint32_t* requested = nullptr) {
+        tvtest::ScriptedServer server(Healthy(files, requested));
+        WriteConfig(Work(), server.Port());
+        o.dir = Work();
+        return RunClient(o);
+    }
+
+    // The healthy rerun: everything installed, the record at its end, no
+    // compressed file left.
+    void ExpectHealthyRerunCompletes(const std::vector<Content>& files) {
+        std::uint32_t requested = 0;
+        const ClientRun r = Run(files, {}, &requested);
+        EXPECT_EQ(requested, 1u) << "the failed run must not have advanced the record";
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        for (const Content& f : files)
+            EXPECT_EQ(ReadFile(Work() / f.name), f.plain) << f.name;
+        std::uint32_t pair[2] = {0, 0};
+        EXPECT_TRUE(ReadRecord(Work(), pair));
+        EXPECT_EQ(pair[0], 2u);
+        for (const auto& [path, data] : Files(Work()))
+            EXPECT_NE(fs::path(path).extension(), ".gz") << path;
+    }
+
+    TempDir m_dir;
+    std::string m_record;
+};
+
+std::string Noise(std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        s[i] = static_cast<char>(seed >> 16);
+    }
+    return s;
+}
+
+const char kLimit[] = "trap '' XFSZ; ulimit -f 16;"; // 8 KiB
+
+TEST_F(DiskFaults, FullDiskDuringDownloadIsReportedAndNothingIsLost) {
+    const std::vector<Content> files = {{"big.bin", 2, Noise(64 * 1024, 7)}};
+    WriteFile(Work() / "big.bin", "the old big.bin");
+    ClientOptions o;
+    o.shellPrefix = kLimit;
+    const ClientRun r = Run(files, o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, Error("Can't create file big.bin.gz"));
+    EXPECT_EQ(ReadFile(Work() / "big.bin"), "the old big.bin");
+    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+    ExpectHealthyRerunCompletes(files);
+}
+
+// The known case: the decompressor deletes the old output before it decodes
+// the new one, so a fatal error leaves that file missing until the next run,
+// which asks for it again because the record did not move.
+TEST_F(DiskFaults, FullDiskDuringDecompressionEndsTheRunAndTheRerunRestoresTheFile) {
+    const std::vector<Content> files = {{"small.txt", 2, "small and fine\n"},
+                                        {"big.txt", 2, std::string(1 << 20, 'z')}};
+    WriteFile(Work() / "big.txt", "the old big.txt");
+    ClientOptions o;
+    o.shellPrefix = kLimit;
+    const ClientRun r = Run(files, o);
+    EXPECT_EQ(r.exitCode, 1) << "a failed write in the decompressor is fatal";
+    EXPECT_NE(r.err.find("gzip: big.txt: File too large"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Work() / "big.txt")) << "the incomplete output is deleted";
+    EXPECT_TRUE(fs::exists(Work() / "big.txt.gz")) << "the compressed input stays";
+    EXPECT_EQ(ReadFile(Work() / "small.txt"), "small and fine\n");
+    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+    ExpectHealthyRerunCompletes(files);
+}
+
+TEST_F(DiskFaults, DirectoryWhereAFileShouldGoIsLeftIntact) {
+    const std::vector<Content> files = {{"a.txt", 2, "new a\n"}};
+    fs::create_directories(Work() / "a.txt.gz");
+    WriteFile(Work() / "a.txt.gz" / "keep", "keep me");
+    const ClientRun r = Run(files);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, Error("Can't create file a.txt.gz"));
+    EXPECT_EQ(ReadFile(Work() / "a.txt.gz" / "keep"), "keep me");
+    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+
+    // The same with the installed name taken by a directory.
+    fs::remove_all(Work() / "a.txt.gz");
+    fs::create_directories(Work() / "a.txt");
+    WriteFile(Work() / "a.txt" / "keep", "keep me");
+    const ClientRun d = Run(files);
+    EXPECT_EQ(d.exitCode, 0) << d.err;
+    EXPECT_NE(d.err.find(Error("Can't decompress a.txt.gz")), std::string::npos) << d.err;
+    EXPECT_EQ(ReadFile(Work() / "a.txt" / "keep"), "keep me");
+    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+
+    fs::remove_all(Work() / "a.txt");
+    ExpectHealthyRerunCompletes(files);
+}
+
+TEST_F(DiskFaults, ReadOnlyTargetFileIsReplaced) {
+    const std::vector<Content> files = {{"a.txt", 2, "new a\n"}};
+    WriteFile(Work() / "a.txt", "old a\n");
+    WriteFile(Work() / "a.txt.gz", "a stale download");
+    fs::permissions(Work() / "a.txt", fs::perms::owner_read);
+    fs::permissions(Work() / "a.txt.gz", fs::perms::owner_read);
+    ExpectHealthyRerunCompletes(files);
+}
+
+TEST_F(DiskFaults, ReadOnlyWorkingDirectoryIsReportedAndChangesNothing) {
+    if (::geteuid() != 0 || std::system("unshare -m true > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs root and a private mount namespace for a read-only bind mount";
+    const std::vector<Content> files = {{"a.txt", 2, "new a\n"}};
+    WriteFile(Work() / "a.txt", "old a\n");
+    const auto before = Files(Work());
+    tvtest::ScriptedServer server(Healthy(files, nullptr));
+    WriteConfig(Work(), server.Port());
+    const auto withConfig = Files(Work());
+    ClientOptions o;
+    o.dir = Work();
+    // NOTE: the mount is made by a shell inside the namespace; "cd $PWD"
+    // steps onto the read-only mount (the old working directory is below it).
+    o.shellPrefix = "exec unshare -m /bin/sh -c 'mount --bind \"$PWD\" \"$PWD\" && "
+                    "mount -o remount,ro,bind \"$PWD\" && cd \"$PWD\" && exec \"$0\"' \"$0\";";
+    const ClientRun r = RunClient(o);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, Error("Can't create file a.txt.gz"));
+    EXPECT_EQ(Files(Work()), withConfig);
+    ExpectHealthyRerunCompletes(files);
+}
+
+TEST_F(DiskFaults, KilledDuringInstallThenTheRerunCompletes) {
+    const std::vector<Content> files = {{"one.bin", 2, Noise(3 << 20, 1)},
+                                        {"two.bin", 2, Noise(3 << 20, 2)},
+                                        {"three.txt", 2, "three\n"}};
+    WriteFile(Work() / "two.bin", "the old two");
+    ClientOptions o;
+    o.killWhenOut = kWaitPanel;
+    const ClientRun r = Run(files, o);
+    EXPECT_EQ(r.signal, SIGKILL) << r.err;
+    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+    ExpectHealthyRerunCompletes(files);
+}
+
+} // namespace
