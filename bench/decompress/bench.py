@@ -15,6 +15,13 @@ MB/s of plain output (1 MB = 10^6 bytes) by wall clock, median and range over
 the runs; the same by the process's CPU time (user + system), median, which
 other load on the machine disturbs less; the compression ratio; and the peak
 resident size of the tool.
+
+On a shared machine, judge a change to a decoder by instruction counts, which
+do not depend on the load: for example, for one corpus file,
+  valgrind --tool=callgrind --callgrind-out-file=OUT TOOL exe-6.gz
+in a scratch copy of DIR/gzip (callgrind_annotate OUT lists the hot spots).
+Valgrind does not run 512-bit vector code, so the CRC takes its 128-bit path
+there.
 """
 
 import argparse
