@@ -728,8 +728,13 @@ TV_ALWAYS_INLINE inline int fast_symbols_body(const Code& lit, const Code& dist)
         saved = bb;
         take(d);
         unsigned distance = entry_value(d) + extra(saved, d);
-        refill();
+        // The next entry from the bits left, when they are enough (nearly
+        // always), so that its lookup does not wait for the refill.
         e = lt[bb & lit_mask];
+        bool short_of_bits = (bc & 63) < kLitRootBits;
+        refill();
+        if (TV_UNLIKELY(short_of_bits))
+            e = lt[bb & lit_mask];
         copy_match(o, distance, length);
         o += length;
         if (in > in_limit || o > kOutLimit)
