@@ -25,11 +25,21 @@ ssize_t capped_write(int fd, const void* buf, size_t n) {
     return ::write(fd, buf, n);
 }
 
+std::string scratch_path;
+
+void remove_scratch() {
+    std::remove((scratch_path + "/f.gz").c_str());
+    std::remove((scratch_path + "/f").c_str());
+    rmdir(scratch_path.c_str());
+}
+
 const std::string& scratch_dir() {
     static std::string dir = [] {
         char tmpl[] = "/tmp/tv-fuzz-driver-XXXXXX";
         if (mkdtemp(tmpl) == nullptr)
             std::abort();
+        scratch_path = tmpl;
+        std::atexit(remove_scratch);
         tvhost::crt::syscalls.write = capped_write;
         fuzz::install_exit_handler();
         return std::string(tmpl);
