@@ -148,6 +148,10 @@ void SetUpOnce() {
     g_temp = g_jail + "/tmp";
     fs::create_directories(g_scratch);
     fs::create_directories(g_temp);
+    std::atexit([] {
+        std::error_code ec;
+        fs::remove_all(g_jail, ec);
+    });
     ::setenv("TMPDIR", g_temp.c_str(), 1);
 
     tvhost::BindUiThread();
