@@ -18,8 +18,9 @@ constexpr unsigned kInputBlockSize = 32768; // one refill reads at most this
 constexpr unsigned kInputSpare = 64;        // room after a full block (LZW)
 constexpr unsigned kWindowSize = 65536;     // window_buffer, as decoders see it
 // NOTE: the DEFLATE decoder copies matches in whole words and may store up to
-// this many bytes past the point it has reached; they land here, never past
-// the array. Other decoders use only the first kWindowSize bytes.
+// this many bytes past the point it has reached; its output stage ends in this
+// margin, so they never land past the array. window_buffer keeps the same
+// margin as a guard; every decoder uses only its first kWindowSize bytes.
 constexpr unsigned kWindowSlack = 320;
 constexpr unsigned kOutputBufferSize = 16384; // LZW output staging
 constexpr unsigned kOutputSpare = 2048;
