@@ -4,6 +4,7 @@
 // with lo up and 127.0.0.2 as the source address of every local route, so
 // the client is 127.0.0.2 and the servers are 127.0.0.3 and 127.0.0.4.
 #include "child_process.h"
+#include "private_netns.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
 
@@ -20,49 +21,6 @@ namespace {
 
 const char kInsideEnv[] = "TV_E2E_IN_NETNS";
 const std::uint32_t kAddr4 = 0x0400007Fu; // 127.0.0.4 as the socket layer holds it
-
-bool InsideNamespace() {
-    return std::getenv(kInsideEnv) != nullptr;
-}
-
-// Outside: re-runs this test in a fresh network namespace and reports its
-// result. Returns false when it cannot (then the test is skipped).
-bool RunInNamespace(std::string& why) {
-    if (::geteuid() != 0 || !fs::exists("/usr/bin/unshare") ||
-        (!fs::exists("/usr/sbin/ip") && !fs::exists("/sbin/ip") && !fs::exists("/usr/bin/ip"))) {
-        why = "needs root, unshare and ip to make a private network namespace";
-        return false;
-    }
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter =
-        std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const std::string script = std::string("ip link set lo up && ip route replace local "
-                                           "127.0.0.0/8 dev lo table local proto kernel scope "
-                                           "host src 127.0.0.2 && ") +
-                               kInsideEnv + "=1 exec \"$0\" \"$1\"";
-    const tvtest::RunResult probe =
-        tvtest::RunProcess({"/usr/bin/unshare", "-n", "/bin/true"}, "", 10000);
-    if (probe.exitCode != 0) {
-        why = "unshare -n is not permitted here: " + probe.err;
-        return false;
-    }
-    const tvtest::RunResult r = tvtest::RunProcess(
-        {"/usr/bin/unshare", "-n", "/bin/sh", "-c", script, self, filter}, "", 60000);
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("[  PASSED  ] 1 test"), std::string::npos) << r.out << r.err;
-    return true;
-}
-
-#define RUN_IN_NAMESPACE()                                                                         \
-    do {                                                                                           \
-        if (!InsideNamespace()) {                                                                  \
-            std::string why;                                                                       \
-            if (!RunInNamespace(why))                                                              \
-                GTEST_SKIP() << why;                                                               \
-            return;                                                                                \
-        }                                                                                          \
-    } while (0)
 
 class NetnsTest : public ::testing::Test {
   protected:
@@ -81,7 +39,7 @@ class NetnsTest : public ::testing::Test {
 };
 
 TEST_F(NetnsTest, RedirectGoesToPort43001OfTheNamedServer) {
-    RUN_IN_NAMESPACE();
+    RUN_IN_PRIVATE_NETNS(kInsideEnv);
     const fs::path front = m_dir.path() / "front", back = m_dir.path() / "back";
     fs::create_directories(front);
     fs::create_directories(back);
@@ -103,7 +61,7 @@ TEST_F(NetnsTest, RedirectGoesToPort43001OfTheNamedServer) {
 }
 
 TEST_F(NetnsTest, NinthRedirectFailsLikeAFailedConnect) {
-    RUN_IN_NAMESPACE();
+    RUN_IN_PRIVATE_NETNS(kInsideEnv);
     auto redirect = [](ServerConn& c) {
         c.Send(tvtest::VersionReply(1, 0, kAddr4));
         c.WaitPeerClose();
@@ -122,7 +80,7 @@ TEST_F(NetnsTest, NinthRedirectFailsLikeAFailedConnect) {
 }
 
 TEST_F(NetnsTest, TotalAboveOneHundredMebibytesIsRefused) {
-    RUN_IN_NAMESPACE();
+    RUN_IN_PRIVATE_NETNS(kInsideEnv);
     auto announce = [](std::int32_t total) {
         return [total](ServerConn& c) {
             c.Send(tvtest::VersionReply(1, 0));

@@ -4,6 +4,7 @@
 // directory holds afterwards; nothing may appear outside it. Cases that need
 // an address other than 127.0.0.1 run in a private network namespace.
 #include "harness.h"
+#include "private_netns.h"
 #include "scripted_server.h"
 
 #include <chrono>
@@ -252,41 +253,8 @@ TEST(HostileServerTiming, TrickleOfOneBytePerSecondLeavesTheWindowResponsiveAndC
 
 const char kInsideEnv[] = "TV_RELIABILITY_IN_NETNS";
 
-bool RunInNamespace(std::string& why) {
-    if (::geteuid() != 0 || !fs::exists("/usr/bin/unshare")) {
-        why = "needs root and unshare for a private network namespace";
-        return false;
-    }
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter =
-        std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const std::string script = std::string("ip link set lo up && ip route replace local "
-                                           "127.0.0.0/8 dev lo table local proto kernel scope "
-                                           "host src 127.0.0.2 && ") +
-                               kInsideEnv + "=1 exec \"$0\" \"$1\"";
-    const std::string command =
-        "unshare -n /bin/sh -c '" + script + "' '" + self + "' '" + filter + "' > /dev/null 2>&1";
-    if (std::system("unshare -n true > /dev/null 2>&1") != 0) {
-        why = "unshare -n is not permitted here";
-        return false;
-    }
-    EXPECT_EQ(std::system(command.c_str()), 0) << "the test failed inside the namespace";
-    return true;
-}
-
-#define RUN_IN_NAMESPACE()                                                                         \
-    do {                                                                                           \
-        if (std::getenv(kInsideEnv) == nullptr) {                                                  \
-            std::string why;                                                                       \
-            if (!RunInNamespace(why))                                                              \
-                GTEST_SKIP() << why;                                                               \
-            return;                                                                                \
-        }                                                                                          \
-    } while (0)
-
 TEST(HostileServerNetns, RedirectLoopBetweenTwoServersEndsAsAFailedConnect) {
-    RUN_IN_NAMESPACE();
+    RUN_IN_PRIVATE_NETNS(kInsideEnv);
     const std::uint32_t addr3 = 0x0300007Fu, addr4 = 0x0400007Fu; // network byte order
     auto to = [](std::uint32_t addr) {
         return [addr](ServerConn& c) {
@@ -310,7 +278,7 @@ TEST(HostileServerNetns, RedirectLoopBetweenTwoServersEndsAsAFailedConnect) {
 }
 
 TEST(HostileServerNetns, TotalAboveOneHundredMebibytesIsRefusedOffLoopback) {
-    RUN_IN_NAMESPACE();
+    RUN_IN_PRIVATE_NETNS(kInsideEnv);
     tvtest::ScriptedServer server({[](ServerConn& c) {
                                       c.Send(tvtest::VersionReply(2, 2));
                                       c.Recv(9);
