@@ -1,7 +1,7 @@
 // Harness plumbing of the client fuzz targets (see client_fuzz_support.h).
 //
 // NOTE: the path guard replaces fopen, mkdir, unlink and rename of the C
-// library (and sync, see below) for this executable (dlsym RTLD_NEXT finds the real ones) and wraps
+// library for this executable (dlsym RTLD_NEXT finds the real ones) and wraps
 // the open of the platform's syscall table. It is armed only during a run, so
 // libFuzzer's own corpus files are not checked.
 
@@ -103,11 +103,6 @@ int rename(const char* from, const char* to) {
     CheckPath(to);
     return real(from, to);
 }
-
-// A moved File.ver is made durable with sync(), which flushes every file
-// system of the machine: tens of milliseconds per run, and durability is not
-// what these targets look at.
-void sync() {}
 
 } // extern "C"
 

@@ -188,6 +188,27 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     return TRUE;
 }
 
+namespace {
+
+// fsync through a fresh descriptor; a file or directory that cannot be opened
+// has nothing of ours to flush.
+void FlushPath(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     std::string from = tvhost::HostPath(lpExistingFileName);
     std::string to = tvhost::HostPath(lpNewFileName);
@@ -203,12 +224,18 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    // NOTE: with write-through the data goes to disk before the rename, so
+    // after a power cut the new name never points at unwritten blocks; the
+    // directory is flushed after it, so the rename itself is on disk when we
+    // return, as Windows promises for MOVEFILE_WRITE_THROUGH.
+    if (dwFlags & MOVEFILE_WRITE_THROUGH)
+        FlushPath(from, O_RDONLY);
     // rename() replaces the target atomically: a reader sees the old or the new
     // file, never a partial one.
     if (::rename(from.c_str(), to.c_str()) != 0)
         return tvhost::FailWithErrno(errno, errno == ENOENT && tvhost::ParentMissing(to));
     if (dwFlags & MOVEFILE_WRITE_THROUGH)
-        ::sync();
+        FlushPath(ParentOf(to), O_RDONLY | O_DIRECTORY);
     return TRUE;
 }
 
