@@ -158,6 +158,22 @@ constexpr unsigned kDistRootBits = 8;
 constexpr unsigned kLitTableSize = (1u << kLitRootBits) + 1024;
 constexpr unsigned kDistTableSize = (1u << kDistRootBits) + 1024;
 
+// Codes of the lengths min..max leave this many of the 2^max slots unused,
+// or -1 when they ask for more codes than exist (an over-subscribed set).
+// Counted level by level, so an overflow at a short length is caught whatever
+// the longer lengths hold.
+int unused_codes(const unsigned* count, unsigned min, unsigned max) {
+    int left = 1 << min;
+    for (unsigned k = min; k < max; ++k) {
+        left -= static_cast<int>(count[k]);
+        if (left < 0)
+            return -1;
+        left <<= 1;
+    }
+    left -= static_cast<int>(count[max]);
+    return left < 0 ? -1 : left;
+}
+
 struct Code {
     const uint32_t* table; // root of kLitRootBits or kDistRootBits, then sub-tables
     const uint8_t* need;   // per entry: bits the classic tables would need
@@ -293,14 +309,7 @@ int TableBuilder::build(unsigned classic_width, uint32_t* table, uint8_t* need, 
     max_ = 15;
     while (count_[max_] == 0)
         --max_;
-    int left = 1 << min;
-    for (unsigned k = min; k < max_; ++k) {
-        left -= static_cast<int>(count_[k]);
-        if (left < 0)
-            return 2;
-        left <<= 1;
-    }
-    left -= static_cast<int>(count_[max_]);
+    const int left = unused_codes(count_, min, max_);
     if (left < 0)
         return 2;
     int result = (left > 0 && max_ != 1) ? 1 : 0;
@@ -382,14 +391,7 @@ int build_code_length_code(const uint8_t* lens, CodeLengthCode& c) {
         ++min;
     while (count[max] == 0)
         --max;
-    int left = 1 << min;
-    for (unsigned k = min; k < max; ++k) {
-        left -= static_cast<int>(count[k]);
-        if (left < 0)
-            return 2;
-        left <<= 1;
-    }
-    left -= static_cast<int>(count[max]);
+    const int left = unused_codes(count, min, max);
     if (left < 0)
         return 2;
     if (left > 0 && max != 1)
