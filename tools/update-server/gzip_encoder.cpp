@@ -1,221 +1,39 @@
-// gzip member writer: greedy LZ77 over a 32 KiB window with hash chains,
-// coded in fixed-Huffman blocks, falling back to stored blocks for a chunk
-// that would not shrink.
+// gzip members around the DEFLATE encoder: header, CRC-32, length.
 #include "gzip_encoder.h"
 
-#include <algorithm>
+#include "deflate/deflate_encoder.h"
+
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
 
 namespace tvserver {
 
 namespace {
 
-constexpr std::size_t kWindow = 32768;
-constexpr std::size_t kChunk = 65536; // input bytes per block
-constexpr int kMinMatch = 3;
-constexpr int kMaxMatch = 258;
-constexpr int kMaxChain = 48;
-constexpr int kHashBits = 15;
+constexpr unsigned char kFlagName = 0x08;
 
-const std::array<std::uint32_t, 256>& CrcTable() {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
+// Slicing by eight: table k gives the CRC of a byte followed by k zero bytes.
+using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+
+const CrcTables& Tables() {
+    static const CrcTables tables = [] {
+        CrcTables t{};
         for (std::uint32_t n = 0; n < 256; ++n) {
             std::uint32_t c = n;
             for (int k = 0; k < 8; ++k)
                 c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
+            t[0][n] = c;
         }
+        for (std::uint32_t n = 0; n < 256; ++n)
+            for (int k = 1; k < 8; ++k)
+                t[k][n] = t[0][t[k - 1][n] & 0xFF] ^ (t[k - 1][n] >> 8);
         return t;
     }();
-    return table;
-}
-
-class BitWriter {
-  public:
-    explicit BitWriter(std::vector<unsigned char>& out) : m_out(out) {}
-    void Put(std::uint32_t bits, int count) {
-        m_acc |= static_cast<std::uint64_t>(bits) << m_n;
-        m_n += count;
-        while (m_n >= 8) {
-            m_out.push_back(static_cast<unsigned char>(m_acc));
-            m_acc >>= 8;
-            m_n -= 8;
-        }
-    }
-    // Huffman codes go most significant bit first.
-    void PutCode(std::uint32_t code, int length) {
-        std::uint32_t r = 0;
-        for (int i = 0; i < length; ++i)
-            r |= ((code >> i) & 1u) << (length - 1 - i);
-        Put(r, length);
-    }
-    void Align() {
-        if (m_n > 0)
-            Put(0, 8 - m_n);
-    }
-
-  private:
-    std::vector<unsigned char>& m_out;
-    std::uint64_t m_acc = 0;
-    int m_n = 0;
-};
-
-const int kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                             31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-const int kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const int kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                           33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                           1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const int kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                            6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
-struct Token {
-    std::uint16_t length; // 0: literal
-    std::uint16_t value;  // literal byte or distance
-};
-
-int LiteralBits(int sym) {
-    if (sym < 144)
-        return 8;
-    if (sym < 256)
-        return 9;
-    if (sym < 280)
-        return 7;
-    return 8;
-}
-
-void PutLiteral(BitWriter& w, int sym) {
-    if (sym < 144)
-        w.PutCode(0x30 + sym, 8);
-    else if (sym < 256)
-        w.PutCode(0x190 + (sym - 144), 9);
-    else if (sym < 280)
-        w.PutCode(sym - 256, 7);
-    else
-        w.PutCode(0xC0 + (sym - 280), 8);
-}
-
-int LengthCode(int length) {
-    int i = 28;
-    while (kLengthBase[i] > length)
-        --i;
-    return i;
-}
-
-int DistCode(int dist) {
-    int i = 29;
-    while (kDistBase[i] > dist)
-        --i;
-    return i;
-}
-
-std::size_t TokenBits(const Token& t) {
-    if (t.length == 0)
-        return static_cast<std::size_t>(LiteralBits(t.value));
-    const int lc = LengthCode(t.length);
-    const int dc = DistCode(t.value);
-    return static_cast<std::size_t>(LiteralBits(257 + lc) + kLengthExtra[lc] + 5 + kDistExtra[dc]);
-}
-
-class Matcher {
-  public:
-    Matcher(const unsigned char* data, std::size_t size)
-        : m_data(data), m_size(size), m_head(1u << kHashBits, -1), m_prev(kWindow, -1) {}
-
-    // Greedy tokens for [begin, end); positions before begin are history.
-    void Tokenise(std::size_t begin, std::size_t end, std::vector<Token>& tokens) {
-        std::size_t pos = begin;
-        while (pos < end) {
-            int bestLen = 0, bestDist = 0;
-            FindMatch(pos, end, bestLen, bestDist);
-            if (bestLen >= kMinMatch) {
-                tokens.push_back(
-                    {static_cast<std::uint16_t>(bestLen), static_cast<std::uint16_t>(bestDist)});
-                for (int i = 0; i < bestLen; ++i)
-                    Insert(pos + static_cast<std::size_t>(i));
-                pos += static_cast<std::size_t>(bestLen);
-            } else {
-                tokens.push_back({0, m_data[pos]});
-                Insert(pos++);
-            }
-        }
-    }
-
-  private:
-    std::uint32_t Hash(std::size_t pos) const {
-        const std::uint32_t v = static_cast<std::uint32_t>(m_data[pos]) << 16 |
-                                static_cast<std::uint32_t>(m_data[pos + 1]) << 8 | m_data[pos + 2];
-        return (v * 2654435761u) >> (32 - kHashBits);
-    }
-    void Insert(std::size_t pos) {
-        if (pos + kMinMatch > m_size)
-            return;
-        const std::uint32_t h = Hash(pos);
-        m_prev[pos % kWindow] = m_head[h];
-        m_head[h] = static_cast<long long>(pos);
-    }
-    void FindMatch(std::size_t pos, std::size_t end, int& bestLen, int& bestDist) const {
-        if (pos + kMinMatch > end)
-            return;
-        const int maxLen = static_cast<int>(std::min<std::size_t>(kMaxMatch, end - pos));
-        long long cand = m_head[Hash(pos)];
-        for (int chain = 0; cand >= 0 && chain < kMaxChain; ++chain) {
-            const std::size_t c = static_cast<std::size_t>(cand);
-            if (pos - c > kWindow - 1)
-                break;
-            int len = 0;
-            while (len < maxLen && m_data[c + len] == m_data[pos + len])
-                ++len;
-            if (len > bestLen) {
-                bestLen = len;
-                bestDist = static_cast<int>(pos - c);
-                if (len == maxLen)
-                    break;
-            }
-            const long long next = m_prev[c % kWindow];
-            if (next >= cand)
-                break; // the slot was reused by a newer position
-            cand = next;
-        }
-    }
-
-    const unsigned char* m_data;
-    std::size_t m_size;
-    std::vector<long long> m_head;
-    std::vector<long long> m_prev;
-};
-
-void PutFixedBlock(BitWriter& w, const std::vector<Token>& tokens, bool final) {
-    w.Put(final ? 1 : 0, 1);
-    w.Put(1, 2);
-    for (const Token& t : tokens) {
-        if (t.length == 0) {
-            PutLiteral(w, t.value);
-            continue;
-        }
-        const int lc = LengthCode(t.length);
-        PutLiteral(w, 257 + lc);
-        w.Put(static_cast<std::uint32_t>(t.length - kLengthBase[lc]), kLengthExtra[lc]);
-        const int dc = DistCode(t.value);
-        w.PutCode(static_cast<std::uint32_t>(dc), 5);
-        w.Put(static_cast<std::uint32_t>(t.value - kDistBase[dc]), kDistExtra[dc]);
-    }
-    PutLiteral(w, 256);
-}
-
-void PutStoredBlock(BitWriter& w, std::vector<unsigned char>& out, const unsigned char* data,
-                    std::size_t size, bool final) {
-    w.Put(final ? 1 : 0, 1);
-    w.Put(0, 2);
-    w.Align();
-    const std::uint16_t n = static_cast<std::uint16_t>(size);
-    const unsigned char head[4] = {
-        static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
-        static_cast<unsigned char>(~n), static_cast<unsigned char>((~n) >> 8)};
-    out.insert(out.end(), head, head + 4);
-    out.insert(out.end(), data, data + size);
+    return tables;
 }
 
 void PutU32(std::vector<unsigned char>& out, std::uint32_t v) {
@@ -223,46 +41,130 @@ void PutU32(std::vector<unsigned char>& out, std::uint32_t v) {
         out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
+std::vector<unsigned char> Header(int level, const std::string& name, std::uint32_t mtime) {
+    std::vector<unsigned char> h = {0x1F, 0x8B, 8,
+                                    static_cast<unsigned char>(name.empty() ? 0 : kFlagName)};
+    PutU32(h, mtime);
+    // Extra flags: 2 for the slowest levels, 4 for the fastest.
+    h.push_back(level >= 9 ? 2 : level <= 1 ? 4 : 0);
+    h.push_back(255); // operating system: unknown
+    if (!name.empty()) {
+        h.insert(h.end(), name.begin(), name.end());
+        h.push_back(0);
+    }
+    return h;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string Why(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+bool WriteAll(std::FILE* f, std::vector<unsigned char>& bytes) {
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bytes.clear();
+    return ok;
+}
+
+bool Compress(std::FILE* in, std::FILE* out, int level, const std::string& name,
+              std::uint32_t mtime, const std::string& inPath, const std::string& outPath,
+              std::string& error) {
+    std::vector<unsigned char> pending = Header(level, name, mtime);
+    deflate::DeflateEncoder encoder(level);
+    std::vector<unsigned char> chunk(1 << 16);
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+    for (;;) {
+        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
+        if (n == 0 && std::ferror(in)) {
+            error = Why("cannot read", inPath);
+            return false;
+        }
+        if (n == 0)
+            break;
+        crc = Crc32(chunk.data(), n, crc);
+        size += n;
+        encoder.Write(chunk.data(), n, pending);
+        if (!WriteAll(out, pending)) {
+            error = Why("cannot write", outPath);
+            return false;
+        }
+    }
+    encoder.Finish(pending);
+    PutU32(pending, crc);
+    PutU32(pending, static_cast<std::uint32_t>(size));
+    if (!WriteAll(out, pending) || std::fflush(out) != 0) {
+        error = Why("cannot write", outPath);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::uint32_t Crc32(const unsigned char* data, std::size_t size, std::uint32_t crc) {
-    const auto& table = CrcTable();
+    const CrcTables& t = Tables();
     crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    for (; size >= 8; size -= 8, data += 8) {
+        const std::uint32_t lo =
+            crc ^
+            (static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+             static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24);
+        crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+              t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+    }
+    for (; size > 0; --size)
+        crc = t[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
 std::vector<unsigned char> GzipEncode(const unsigned char* data, std::size_t size,
                                       std::uint32_t mtime) {
-    std::vector<unsigned char> out = {0x1F, 0x8B, 8, 0};
-    PutU32(out, mtime);
-    out.push_back(0);   // no extra flags
-    out.push_back(255); // operating system: unknown
-    BitWriter w(out);
-    Matcher matcher(data, size);
-    std::vector<Token> tokens;
-    std::size_t pos = 0;
-    do {
-        // NOTE: a stored block holds at most 65535 bytes, so a chunk is one
-        // byte short of 64 KiB.
-        const std::size_t end = std::min(size, pos + kChunk - 1);
-        const bool final = end == size;
-        tokens.clear();
-        matcher.Tokenise(pos, end, tokens);
-        std::size_t bits = 3 + 7;
-        for (const Token& t : tokens)
-            bits += TokenBits(t);
-        if (bits / 8 > (end - pos) + 5)
-            PutStoredBlock(w, out, data + pos, end - pos, final);
-        else
-            PutFixedBlock(w, tokens, final);
-        pos = end;
-    } while (pos < size);
-    w.Align();
+    std::vector<unsigned char> out = Header(kGzipDefaultLevel, std::string(), mtime);
+    deflate::DeflateEncoder encoder(kGzipDefaultLevel);
+    encoder.Write(data, size, out);
+    encoder.Finish(out);
     PutU32(out, Crc32(data, size));
     PutU32(out, static_cast<std::uint32_t>(size));
     return out;
+}
+
+bool GzipCompressFile(const std::string& inPath, const std::string& outPath, int level,
+                      const std::string& name, std::uint32_t mtime, std::string& error) {
+    if (level < kGzipFastestLevel || level > kGzipBestLevel) {
+        error = "compression level " + std::to_string(level) + " is not between " +
+                std::to_string(kGzipFastestLevel) + " and " + std::to_string(kGzipBestLevel);
+        return false;
+    }
+    if (name.find('\0') != std::string::npos) {
+        error = "a stored file name cannot hold a NUL byte";
+        return false;
+    }
+    File in(std::fopen(inPath.c_str(), "rb"));
+    if (!in) {
+        error = Why("cannot open", inPath);
+        return false;
+    }
+    File out(std::fopen(outPath.c_str(), "wb"));
+    if (!out) {
+        error = Why("cannot create", outPath);
+        return false;
+    }
+    // Only a regular file is ours to remove on failure (not /dev/stdout, say).
+    struct stat st {};
+    const bool regular = ::fstat(::fileno(out.get()), &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = Compress(in.get(), out.get(), level, name, mtime, inPath, outPath, error);
+    if (std::fclose(out.release()) != 0 && ok) {
+        error = Why("cannot write", outPath);
+        ok = false;
+    }
+    if (!ok && regular)
+        std::remove(outPath.c_str());
+    return ok;
 }
 
 } // namespace tvserver
