@@ -305,9 +305,11 @@ void abort_decompression() {
     if (output_incomplete) {
         crt_close(output_fd);
         output_fd = -1;
-        crt_unlink(output_name);
+        crt_unlink(partial_name);
         output_incomplete = false;
     }
+    if (fatal_notice != nullptr)
+        fatal_notice(input_name);
     exit_with_status(1);
 }
 

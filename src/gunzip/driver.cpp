@@ -9,7 +9,9 @@
 //   names          suffix lists, locate_input, derive_output_name
 //   headers        read_member_header, check_zip_entry
 //   deflate        decode_deflate_member (gzip member or PKZIP entry)
-//   output file    open_output_file and the checks before it
+//   output file    open_output_file and the checks before it; the output is
+//                  made under a partial name and replaces the existing file
+//                  only once every check has passed
 //   metadata       set_file_times, restore_file_metadata
 //   entry          process_file, decompress_file
 
@@ -25,11 +27,13 @@
 int32_t exit_status;    // 0 success, 1 error, 2 warning; reset per call
 bool quiet_mode = true; // warnings are not written
 const char* program_name = "gzip";
-char input_name[kNameSize];  // as located, with a completion suffix if one was added
-char output_name[kNameSize]; // input_name without its compressed suffix
-int input_fd = -1;           // open from process_file until the members are done
-int output_fd = -1;          // open from open_output_file until the members are done
-bool output_incomplete;      // output created by this call and not complete
+char input_name[kNameSize];          // as located, with a completion suffix if one was added
+char output_name[kNameSize];         // input_name without its compressed suffix
+char partial_name[kPartialNameSize]; // output_name with kPartialSuffix: the output until checked
+int input_fd = -1;                   // open from process_file until the members are done
+int output_fd = -1;                  // open on partial_name until the members are done
+bool output_incomplete;              // partial_name created by this call and not yet in place
+gunzip_fatal_notice fatal_notice;    // set by the caller once, read on the fatal path
 
 namespace {
 
@@ -372,6 +376,8 @@ void shorten_name(char* name) {
     name[n - 1] = '\0';
 }
 
+// The existing output is left in place here: the finished output replaces
+// it in one step (replace_output), so a failure on the way keeps it.
 bool prepare_output_name() {
     crt_stat_t existing;
     errno = 0;
@@ -390,12 +396,6 @@ bool prepare_output_name() {
         set_error();
         return false;
     }
-    crt_chmod(output_name, 0x1FF);
-    if (crt_unlink(output_name) != 0) {
-        report_prefixed(output_name);
-        set_error();
-        return false;
-    }
     return true;
 }
 
@@ -404,12 +404,24 @@ void close_input() {
     input_fd = -1;
 }
 
+// A partial file left by a run that was killed is ours to replace; a link
+// in its place is removed itself.
+int create_partial() {
+    std::strcpy(partial_name, output_name);
+    std::strcat(partial_name, kPartialSuffix);
+    const int flags = CRT_O_WRONLY | CRT_O_CREAT | CRT_O_EXCL;
+    int fd = crt_open(partial_name, flags, 0x180);
+    if (fd < 0 && errno == EEXIST && crt_unlink(partial_name) == 0)
+        fd = crt_open(partial_name, flags, 0x180);
+    return fd;
+}
+
 bool open_output_file() {
     if (!prepare_output_name()) {
         close_input();
         return false;
     }
-    output_fd = crt_open(output_name, CRT_O_WRONLY | CRT_O_CREAT | CRT_O_EXCL, 0x180);
+    output_fd = create_partial();
     if (output_fd < 0) {
         report_platform_error(output_name);
         close_input();
@@ -423,12 +435,27 @@ bool open_output_file() {
         close_input();
         crt_close(output_fd);
         output_fd = -1;
-        crt_unlink(output_name);
+        crt_unlink(partial_name);
         output_incomplete = false;
         set_error();
         return false;
     }
-    if (name_was_truncated(output_name, created))
+    return true;
+}
+
+// The checked output takes the place of the existing file, if any. On
+// failure the existing file stays and the partial one is deleted.
+bool replace_output() {
+    if (crt_rename(partial_name, output_name) != 0) {
+        report_prefixed(output_name);
+        crt_unlink(partial_name);
+        output_incomplete = false;
+        set_error();
+        return false;
+    }
+    output_incomplete = false;
+    crt_stat_t placed;
+    if (crt_stat(output_name, &placed) == 0 && name_was_truncated(output_name, placed))
         warn("%s: %s: warning, name truncated\n", program_name, output_name);
     return true;
 }
@@ -444,15 +471,19 @@ int set_file_times(const char* name, int64_t access_time, int64_t write_time) {
     return crt_set_times(name, access_time, write_time);
 }
 
+// Times go on the partial file before it replaces the output (a rename keeps
+// them), the permissions after, so a read-only result is never what is
+// renamed or written to.
 void restore_file_metadata() {
     int64_t write_time = input_status.mtime;
     if (time_stamp != 0 && time_stamp != input_status.mtime)
         write_time = time_stamp;
-    if (set_file_times(output_name, input_status.atime, write_time) != 0)
+    if (set_file_times(partial_name, input_status.atime, write_time) != 0)
         warn_platform(output_name);
+    if (!replace_output())
+        return;
     if (crt_chmod(output_name, static_cast<int>(input_status.mode & 0xFFF)) != 0)
         warn_platform(output_name);
-    output_incomplete = false;
     crt_chmod(input_name, 0x1FF);
     if (crt_unlink(input_name) != 0)
         warn_platform(input_name);
@@ -510,7 +541,7 @@ void process_file(const char* path) {
     if (closed != 0)
         report_write_failure();
     if (!ok) {
-        crt_unlink(output_name);
+        crt_unlink(partial_name);
         output_incomplete = false;
         return;
     }
@@ -534,4 +565,8 @@ int32_t decompress_file(const char* path) {
     }
     process_file(path);
     return exit_status;
+}
+
+void set_gunzip_fatal_notice(gunzip_fatal_notice notice) {
+    fatal_notice = notice;
 }

@@ -10,6 +10,13 @@
 // exit code 1.
 int32_t decompress_file(const char* path);
 
+// Called on the fatal path with the compressed file's name, after the
+// incomplete output has been deleted and before the process ends, so that
+// the caller can tell the user; the process ends when it returns. nullptr:
+// nobody is told.
+using gunzip_fatal_notice = void (*)(const char* path);
+void set_gunzip_fatal_notice(gunzip_fatal_notice notice);
+
 // Test and fuzz builds only: replaces the process exit of the fatal path. The
 // handler must not return (it throws or jumps back to the harness); nullptr
 // puts the runtime's exit back. The product never installs one.

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gunzip/gunzip.h"
 #include "platform/crt_io.h"
 
 // ------------------------------------------------------------ sizes
@@ -27,6 +28,8 @@ constexpr unsigned kOutputSpare = 2048;
 constexpr unsigned kPrefixTableSize = 65536;    // 16-bit entries
 constexpr unsigned kDistanceBufferSize = 32768; // 16-bit entries
 constexpr unsigned kNameSize = 260;             // input and output names, with the zero
+constexpr char kPartialSuffix[] = ".~tv";       // the output while it is being made
+constexpr unsigned kPartialNameSize = kNameSize + sizeof kPartialSuffix - 1;
 
 // ------------------------------------------------------------ work areas
 // Allocated once for the life of the process; their contents belong to the
@@ -51,9 +54,14 @@ extern bool quiet_mode;             // warnings are not written (always on)
 extern const char* program_name;    // "gzip", first placeholder of diagnostics
 extern char input_name[kNameSize];  // the compressed file, as named by the caller
 extern char output_name[kNameSize]; // the plain file being made
-extern int input_fd;                // descriptor of the input, -1 when closed
-extern int output_fd;               // descriptor of the output, -1 when closed
-extern bool output_incomplete;      // the output exists and is not complete
+// The output is written under this name beside output_name and replaces it
+// only once complete and checked, so a failure leaves the file it was to
+// replace as it was.
+extern char partial_name[kPartialNameSize];
+extern int input_fd;                     // descriptor of the input, -1 when closed
+extern int output_fd;                    // descriptor of the output, -1 when closed
+extern bool output_incomplete;           // partial_name exists and is not complete
+extern gunzip_fatal_notice fatal_notice; // told of a fatal error, or nullptr
 
 // ------------------------------------------------------------ input, output, CRC
 
@@ -86,7 +94,8 @@ uint32_t crc32_update(const void* bytes, size_t n);
 [[noreturn]] void fatal_error(const char* text);
 [[noreturn]] void report_read_failure();
 [[noreturn]] void report_write_failure();
-// Deletes an incomplete output and ends the process with exit code 1.
+// Deletes an incomplete output (partial_name) and ends the process with exit
+// code 1.
 [[noreturn]] void abort_decompression();
 // Ends the process through the runtime's normal exit (or the installed test
 // handler, see gunzip.h).

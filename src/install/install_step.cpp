@@ -14,9 +14,19 @@ namespace {
 // never decompressed over anything.
 const char kVersionRecordCopy[] = "null.dat";
 
+// Also the decompressor's last word before a fatal error ends the process:
+// the player learns which file could not be installed, instead of seeing the
+// window vanish.
+void TellCannotDecompress(const char* lpszPath) {
+    CString strText;
+    strText.Format("Can't decompress %s", lpszPath);
+    AfxMessageBox(strText, MB_ICONERROR);
+}
+
 // Decompresses every listed file; FALSE (after telling the user) at the first
 // one that fails, leaving the list as it is so a later install step retries.
 BOOL DecompressReceivedFiles(CUpdateDlg* pDlg) {
+    set_gunzip_fatal_notice(TellCannotDecompress);
     for (INT_PTR i = 0; i < pDlg->m_receivedFiles.GetSize(); ++i) {
         const CString& strName = pDlg->m_receivedFiles[i];
         if (strName.CompareNoCase(kVersionRecordCopy) == 0)
@@ -27,9 +37,7 @@ BOOL DecompressReceivedFiles(CUpdateDlg* pDlg) {
         // counts as a failure too: the record must not claim a version whose
         // files may not be what the server meant.
         if (decompress_file(strPath) != 0) {
-            CString strText;
-            strText.Format("Can't decompress %s", strPath.GetString());
-            AfxMessageBox(strText, MB_ICONERROR);
+            TellCannotDecompress(strPath);
             pDlg->EndDialog(0);
             return FALSE;
         }

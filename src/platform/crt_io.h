@@ -53,6 +53,11 @@ int crt_fstat(int fd, crt_stat_t* st);
 int crt_chmod(const char* path, int mode);
 // Removes the name; a symbolic link is removed itself, never its target.
 int crt_unlink(const char* path);
+// Gives the file from the name to, in one step: an existing file (read-only
+// or not) or symbolic link named to is replaced, never what a link points to.
+// Both names lie in the same directory. Fails when to is a directory or
+// cannot be replaced; from is then left as it was.
+int crt_rename(const char* from, const char* to);
 // Sets the last-access and last-write times of an existing file, in seconds
 // since 1970-01-01 00:00:00 UTC, leaving its creation time alone.
 int crt_set_times(const char* path, int64_t access_time, int64_t write_time);

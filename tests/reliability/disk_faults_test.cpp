@@ -22,6 +22,7 @@ struct Content {
     std::string name; // as sent and installed (no directories)
     std::uint32_t version;
     std::string plain;
+    std::string body = {}; // sent instead of Gzip(plain) when not empty
 };
 
 std::string Error(const std::string& text) {
@@ -46,7 +47,7 @@ tvtest::ScriptedServer::Script Healthy(std::vector<Content> files, std::uint32_t
         int n = 0;
         for (const Content& f : files)
             if (f.version > have) {
-                body += tvtest::File(f.name, f.version, Gzip(f.plain));
+                body += tvtest::File(f.name, f.version, f.body.empty() ? Gzip(f.plain) : f.body);
                 ++n;
             }
         c.Send(tvtest::ListHeader(static_cast<std::uint16_t>(n), 0, 1000) + body);
@@ -115,23 +116,40 @@ TEST_F(DiskFaults, FullDiskDuringDownloadIsReportedAndNothingIsLost) {
     ExpectHealthyRerunCompletes(files);
 }
 
-// The known case: the decompressor deletes the old output before it decodes
-// the new one, so a fatal error leaves that file missing until the next run,
-// which asks for it again because the record did not move.
-TEST_F(DiskFaults, FullDiskDuringDecompressionEndsTheRunAndTheRerunRestoresTheFile) {
-    const std::vector<Content> files = {{"small.txt", 2, "small and fine\n"},
-                                        {"big.txt", 2, std::string(1 << 20, 'z')}};
-    WriteFile(Work() / "big.txt", "the old big.txt");
-    ClientOptions o;
-    o.shellPrefix = kLimit;
-    const ClientRun r = Run(files, o);
-    EXPECT_EQ(r.exitCode, 1) << "a failed write in the decompressor is fatal";
-    EXPECT_NE(r.err.find("gzip: big.txt: File too large"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(Work() / "big.txt")) << "the incomplete output is deleted";
-    EXPECT_TRUE(fs::exists(Work() / "big.txt.gz")) << "the compressed input stays";
-    EXPECT_EQ(ReadFile(Work() / "small.txt"), "small and fine\n");
-    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
-    ExpectHealthyRerunCompletes(files);
+// A fatal decompressor error (a failed write, corrupt data) ends the process
+// with exit code 1 after telling the player, but the file it was replacing is
+// still the old one, and the record did not move, so the next run asks for
+// the file again.
+TEST_F(DiskFaults, FatalDecompressionErrorKeepsTheOldFileAndTellsThePlayer) {
+    const std::string big(1 << 20, 'z');
+    std::string corrupt = Gzip(big);
+    corrupt[corrupt.size() - 8] ^= 1; // the CRC-32 in the trailer
+    struct Case {
+        const char* what;
+        std::string body;
+        const char* prefix;
+        const char* diagnostic;
+    } cases[] = {{"file size limit", "", kLimit, "gzip: big.txt: File too large"},
+                 {"corrupt body", corrupt, "", "big.txt.gz: invalid compressed data--crc error"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<Content> files = {{"small.txt", 2, "small and fine\n"},
+                                            {"big.txt", 2, big, c.body}};
+        WriteFile(Work() / "big.txt", "the old big.txt");
+        ClientOptions o;
+        o.shellPrefix = c.prefix;
+        const ClientRun r = Run(files, o);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(Error("Can't decompress big.txt.gz")), std::string::npos) << r.err;
+        EXPECT_EQ(ReadFile(Work() / "big.txt"), "the old big.txt");
+        EXPECT_FALSE(fs::exists(Work() / "big.txt.~tv")) << "the incomplete output is deleted";
+        EXPECT_TRUE(fs::exists(Work() / "big.txt.gz")) << "the compressed input stays";
+        EXPECT_EQ(ReadFile(Work() / "small.txt"), "small and fine\n");
+        EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+        ExpectHealthyRerunCompletes({files[0], {"big.txt", 2, big}});
+        WriteRecord(Work(), "1 1 1 1");
+    }
 }
 
 TEST_F(DiskFaults, DirectoryWhereAFileShouldGoIsLeftIntact) {

@@ -4,6 +4,7 @@
 // can fail the Nth write with ENOSPC without mocking anything.
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,8 +23,8 @@ int real_open(const char* path, int flags, mode_t mode) {
 } // namespace
 
 const Syscalls kRealSyscalls = {
-    real_open, ::read,  ::write,    ::close,  ::stat,
-    ::fstat,   ::lstat, ::fchmodat, ::unlink, ::utimensat,
+    real_open, ::read,     ::write,  ::close,     ::stat,   ::fstat,
+    ::lstat,   ::fchmodat, ::unlink, ::utimensat, ::rename,
 };
 Syscalls syscalls = kRealSyscalls;
 
@@ -171,6 +172,16 @@ int crt_unlink(const char* path) {
     if (!p.ok())
         return -1;
     return syscalls.unlink(p.get());
+}
+
+// rename(2) replaces the target whatever its permission bits, as the
+// contract asks of a read-only one.
+int crt_rename(const char* from, const char* to) {
+    HostPath f(from);
+    HostPath t(to);
+    if (!f.ok() || !t.ok())
+        return -1;
+    return syscalls.rename(f.get(), t.get());
 }
 
 int crt_set_times(const char* path, int64_t access_time, int64_t write_time) {

@@ -21,6 +21,7 @@ struct Syscalls {
     int (*fchmodat)(int dirfd, const char* path, mode_t mode, int flags);
     int (*unlink)(const char* path);
     int (*utimensat)(int dirfd, const char* path, const struct timespec times[2], int flags);
+    int (*rename)(const char* from, const char* to);
 };
 
 extern Syscalls syscalls;

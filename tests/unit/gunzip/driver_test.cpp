@@ -95,10 +95,10 @@ TEST_F(GunzipTest, ReplacesExistingReadOnlyOutput) {
     EXPECT_TRUE(ReadFile("text") == Expected("text"));
 }
 
-TEST_F(GunzipTest, KeepsOutputThatCannotBeDeleted) {
+TEST_F(GunzipTest, KeepsOutputThatCannotBeReplaced) {
     WriteFile("text.gz", Fixture("text"));
     WriteFile("text", "old contents");
-    tvhost::crt::syscalls.unlink = [](const char*) {
+    tvhost::crt::syscalls.rename = [](const char*, const char*) {
         errno = EBUSY;
         return -1;
     };
@@ -107,6 +107,7 @@ TEST_F(GunzipTest, KeepsOutputThatCannotBeDeleted) {
     EXPECT_EQ(o.err, "gzip: text: Device or resource busy\n");
     EXPECT_EQ(ReadFile("text"), "old contents");
     EXPECT_TRUE(fs::exists("text.gz"));
+    EXPECT_FALSE(fs::exists("text.~tv"));
 }
 
 TEST_F(GunzipTest, RefusesOutputThatIsTheInputItself) {
@@ -185,14 +186,42 @@ TEST_F(GunzipTest, LinksInPlaceOfOutputOrInputAreRemovedThemselves) {
     EXPECT_TRUE(ReadFile("link") == Expected("text"));
 }
 
-TEST_F(GunzipTest, NonFatalFailureDeletesOutputAndKeepsInput) {
-    // The output of the first entry is deleted when a second one follows.
-    WriteFile("z.gz", Fixture("zip_two_entries"));
-    WriteFile("z", "old");
-    Outcome o = Run("z.gz");
-    EXPECT_EQ(o.status, 1);
-    EXPECT_FALSE(fs::exists("z")); // the old one was replaced, then the new one deleted
-    EXPECT_TRUE(fs::exists("z.gz"));
+// Every failure after the output was begun, fatal or not, leaves the file
+// it was to replace byte for byte as it was, with its permissions, and no
+// partial output beside it.
+TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
+    struct Row {
+        const char* fixture;
+        bool fatal;
+        bool diskFull;
+    } rows[] = {{"zip_two_entries", false, false}, // status 1 after the first entry
+                {"bad_crc", true, false},
+                {"bad_length", true, false},
+                {"one_trailing_byte", true, false}, // end of input after a complete member
+                {"text", true, true}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.fixture);
+        WriteFile("f.gz", Fixture(r.fixture));
+        WriteFile("f", "installed game file");
+        chmod("f", 0444);
+        if (r.diskFull)
+            tvhost::crt::syscalls.write = [](int, const void*, size_t) -> ssize_t {
+                errno = ENOSPC;
+                return -1;
+            };
+        Outcome o = Run("f.gz");
+        tvhost::crt::ResetSyscalls();
+        EXPECT_EQ(o.fatal, r.fatal);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(ReadFile("f"), "installed game file");
+        EXPECT_EQ(StatOf("f").st_mode & 07777, 0444u);
+        EXPECT_TRUE(fs::exists("f.gz"));
+        EXPECT_FALSE(fs::exists("f.~tv"));
+        if (r.diskFull) {
+            EXPECT_EQ(o.err, "\ngzip: f: No space left on device\n");
+        }
+        chmod("f", 0644);
+    }
 }
 
 TEST_F(GunzipTest, FatalErrorBeforeOutputLeavesExistingOutputAlone) {
@@ -201,6 +230,34 @@ TEST_F(GunzipTest, FatalErrorBeforeOutputLeavesExistingOutputAlone) {
     Outcome o = Run("e.gz");
     EXPECT_TRUE(o.fatal);
     EXPECT_EQ(ReadFile("e"), "old");
+}
+
+// The caller hears of a fatal error once the partial output is gone, just
+// before the process would end; a non-fatal failure is only returned.
+TEST_F(GunzipTest, FatalErrorIsToldToTheCallerAfterCleaningUp) {
+    static std::vector<std::string> told;
+    told.clear();
+    set_gunzip_fatal_notice([](const char* path) {
+        told.push_back(std::string(path) + (fs::exists("f.~tv") ? " partial left" : ""));
+    });
+    WriteFile("f.gz", Fixture("bad_crc"));
+    EXPECT_TRUE(Run("f.gz").fatal);
+    WriteFile("z.gz", Fixture("zip_two_entries"));
+    EXPECT_EQ(Run("z.gz").status, 1);
+    set_gunzip_fatal_notice(nullptr);
+    EXPECT_EQ(told, std::vector<std::string>{"f.gz"});
+}
+
+// What a run killed half-way left behind is replaced, a link there removed
+// itself.
+TEST_F(GunzipTest, ReplacesAPartialOutputLeftBehind) {
+    WriteFile("victim", "precious");
+    WriteFile("text.gz", Fixture("text"));
+    ASSERT_EQ(symlink("victim", "text.~tv"), 0);
+    EXPECT_EQ(Run("text.gz").status, 0);
+    EXPECT_TRUE(ReadFile("text") == Expected("text"));
+    EXPECT_FALSE(fs::exists("text.~tv"));
+    EXPECT_EQ(ReadFile("victim"), "precious");
 }
 
 } // namespace
