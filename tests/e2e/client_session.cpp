@@ -123,6 +123,11 @@ void ClientSession::Signal(int sig) {
         ::kill(m_pid, sig);
 }
 
+bool ClientSession::Type(const std::string& keys) {
+    return m_terminal && m_outFd >= 0 &&
+           ::write(m_outFd, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+}
+
 RunResult ClientSession::Finish(int timeoutMs) {
     const std::int64_t deadline = NowMs() + timeoutMs;
     int status = 0;

@@ -30,6 +30,9 @@ class ClientSession {
     // Collects output until cond holds (true) or timeoutMs passes (false).
     bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
     void Signal(int sig);
+    // Types keys on the terminal; false when not a terminal session or the
+    // write failed.
+    bool Type(const std::string& keys);
     // Waits for the exit (killing the run after timeoutMs) and returns its
     // output; on a terminal, everything drawn is in out.
     RunResult Finish(int timeoutMs = 30000);

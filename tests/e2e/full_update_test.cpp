@@ -213,8 +213,11 @@ TEST_F(FullUpdate, FailedDecompressionStopsTheInstallAndKeepsTheRecord) {
     }
 }
 
-TEST_F(FullUpdate, CorruptBodyEndsTheProcessWithCodeOneAndRestoresTheTerminal) {
+// The player is told which file could not be installed, instead of seeing the
+// window vanish, and the file the update was replacing is kept.
+TEST_F(FullUpdate, CorruptBodyIsShownThenEndsTheProcessWithCodeOneAndRestoresTheTerminal) {
     WriteRecord("1 1 0 0");
+    TempWorkDir::Write((m_work / "b").string(), "the installed b");
     std::string corrupt = Gzip(Text(3000, 'b'));
     corrupt[corrupt.size() - 8] ^= 0x55; // the CRC-32 of the member
     auto server =
@@ -227,6 +230,10 @@ TEST_F(FullUpdate, CorruptBodyEndsTheProcessWithCodeOneAndRestoresTheTerminal) {
     o.terminal = true;
     tvtest::ClientSession s({TV_CLIENT_EXE}, m_work.string(), o);
     ASSERT_TRUE(s.Started());
+    ASSERT_TRUE(s.WaitUntil([&] {
+        return s.Out().find("Can't decompress b.gz") != std::string::npos;
+    })) << s.Out();
+    ASSERT_TRUE(s.Type("\r"));
     const tvtest::RunResult r = s.Finish();
     ASSERT_FALSE(r.timedOut) << r.out;
     EXPECT_EQ(r.exitCode, 1);
@@ -240,7 +247,8 @@ TEST_F(FullUpdate, CorruptBodyEndsTheProcessWithCodeOneAndRestoresTheTerminal) {
     EXPECT_TRUE((lflag & ICANON) && (lflag & ECHO)) << "raw mode is left behind";
     EXPECT_EQ(r.out.find("gzip:"), std::string::npos) << "decompressor diagnostics on the screen";
     EXPECT_EQ(TempWorkDir::Read((m_work / "a").string()), "alpha");
-    EXPECT_FALSE(fs::exists(m_work / "b")) << "the incomplete output is deleted";
+    EXPECT_EQ(TempWorkDir::Read((m_work / "b").string()), "the installed b");
+    EXPECT_FALSE(fs::exists(m_work / "b.~tv")) << "the incomplete output is deleted";
     EXPECT_EQ(Record(), Scrambled("1 1 0 0"));
 }
 
