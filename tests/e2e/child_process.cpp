@@ -1,6 +1,9 @@
 // Child processes of the end-to-end tests (test code: POSIX is fine).
 #include "child_process.h"
 
+#include "snapshot.h"
+#include "store_files.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -101,15 +104,21 @@ ServerProcess::ServerProcess(const std::string& contentDir, const std::string& a
     m_pid = Spawn(argv, "", out[1], out[1]);
     ::close(out[1]);
     m_outFd = out[0];
-    // The first line says where it listens (or why it could not).
-    const std::int64_t deadline = NowMs() + 10000;
-    while (m_out.find('\n') == std::string::npos && NowMs() < deadline) {
+    // A line says where it listens, after any lines of a first publish; an
+    // error ends the process instead.
+    const std::int64_t deadline = NowMs() + 30000;
+    std::string::size_type at = std::string::npos;
+    while (NowMs() < deadline) {
+        at = m_out.find("listening on ");
+        if (at != std::string::npos && m_out.find('\n', at) != std::string::npos)
+            break;
         pollfd p{m_outFd, POLLIN, 0};
         if (::poll(&p, 1, 100) > 0 && !Drain(m_outFd, m_out))
             break;
     }
-    const std::string::size_type colon = m_out.find(':', m_out.find("listening on "));
-    if (m_out.rfind("listening on ", 0) == 0 && colon != std::string::npos)
+    const std::string::size_type colon =
+        at == std::string::npos ? std::string::npos : m_out.find(':', at);
+    if (colon != std::string::npos)
         m_port = static_cast<unsigned>(std::stoul(m_out.substr(colon + 1)));
 }
 
@@ -123,6 +132,16 @@ std::string ServerProcess::Finish(int timeoutMs) {
         }
     }
     return m_out;
+}
+
+std::string PublishedBody(const std::string& contentDir, const std::string& name) {
+    std::string error, body;
+    const auto snapshot = tvserver::Snapshot::LoadCurrent(tvserver::StorePath(contentDir), error);
+    for (std::size_t i = 0; snapshot && i < snapshot->Files().size(); ++i)
+        if (snapshot->Files()[i].name == name &&
+            tvserver::ReadSmallFile(snapshot->BodyPath(i), body))
+            return body;
+    return "";
 }
 
 ServerProcess::~ServerProcess() {

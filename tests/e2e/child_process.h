@@ -40,4 +40,8 @@ class ServerProcess {
     std::string m_out;
 };
 
+// The body the server sends for name, from the snapshot published for
+// contentDir ("" when there is none).
+std::string PublishedBody(const std::string& contentDir, const std::string& name);
+
 } // namespace tvtest

@@ -1,247 +1,166 @@
-// torvane-update-server: the reference update server. Serves the content
-// directory described by its manifest.txt to update clients, one client at a
-// time. A Linux tool; it shares only the wire definitions with the client.
-#include "manifest.h"
-#include "protocol/wire.h"
+// torvane-update-server: serves published snapshots of a content directory
+// to update clients, publishes them, and makes Server.cnv files. A Linux
+// tool; it shares only the wire definitions and a few client routines.
+#include "gzip_encoder.h"
+#include "help.h"
+#include "publish.h"
+#include "server.h"
+#include "server_list.h"
+#include "store_files.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const char kProgram[] = "torvane-update-server";
-// How long a client may stay silent before it is dropped, so that one stuck
-// client cannot hold the clients queued behind it for ever.
-const int kIdleTimeoutMs = 30000;
-
-struct Options {
-    std::string contentDir;
-    std::string bindAddr = "127.0.0.1";
-    unsigned port = wire::kDefaultPort;
-    bool once = false;
-};
-
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: %s [--port N] [--bind ADDR] [--once] CONTENT_DIR\n"
-                 "  Serves CONTENT_DIR/manifest.txt to update clients.\n"
-                 "  --port N     TCP port (default 43001; 0 picks a free one)\n"
-                 "  --bind ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
-                 "  --once       serve one client, then exit\n",
-                 kProgram);
-}
 
 [[noreturn]] void Fail(const std::string& message) {
     std::fprintf(stderr, "%s: error: %s\n", kProgram, message.c_str());
+    std::fprintf(stderr, "(%s --help lists the subcommands and options)\n", kProgram);
     std::exit(2);
 }
 
-Options ParseOptions(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            Usage(stdout);
-            std::exit(0);
-        } else if (a == "--once") {
+void Warn(const std::string& message) {
+    std::fprintf(stderr, "%s: warning: %s\n", kProgram, message.c_str());
+}
+
+long Number(const std::string& option, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < low || v > high)
+        Fail(option + " takes a number from " + std::to_string(low) + " to " +
+             std::to_string(high) + ": " + text);
+    return v;
+}
+
+tvserver::ServeOptions ParseServe(const std::vector<std::string>& args) {
+    tvserver::ServeOptions o;
+    const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                Fail(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--once")
             o.once = true;
-        } else if ((a == "--port" || a == "--bind") && i + 1 < argc) {
-            const std::string v = argv[++i];
-            if (a == "--bind") {
-                o.bindAddr = v;
-                continue;
-            }
-            char* end = nullptr;
-            const unsigned long port = std::strtoul(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || port > 65535)
-                Fail("bad port: " + v);
-            o.port = static_cast<unsigned>(port);
-        } else if (!a.empty() && a[0] != '-' && o.contentDir.empty()) {
+        else if (a == "--limit-loopback")
+            o.limitLoopback = true;
+        else if (a == "--bind")
+            o.bindAddr = value();
+        else if (a == "--port")
+            o.port = static_cast<unsigned>(Number(a, value(), 0, 65535));
+        else if (a == "--threads")
+            o.threads = static_cast<int>(Number(a, value(), 1, cores));
+        else if (a == "--max-connections")
+            o.maxConnections = static_cast<int>(Number(a, value(), 1, 1000000));
+        else if (a == "--max-per-address")
+            o.maxPerAddress = static_cast<int>(Number(a, value(), 0, 1000000));
+        else if (a == "--request-timeout")
+            o.requestTimeoutMs = static_cast<int>(Number(a, value(), 1, 3600) * 1000);
+        else if (a == "--stall-timeout")
+            o.stallTimeoutMs = static_cast<int>(Number(a, value(), 1, 3600) * 1000);
+        else if (a == "--grace")
+            o.graceMs = static_cast<int>(Number(a, value(), 0, 3600) * 1000);
+        else if (a == "--status-interval")
+            o.statusIntervalS = static_cast<int>(Number(a, value(), 0, 86400));
+        else if (!a.empty() && a[0] != '-' && o.contentDir.empty())
             o.contentDir = a;
-        } else {
-            Usage(stderr);
+        else
             Fail("bad argument: " + a);
-        }
     }
-    if (o.contentDir.empty()) {
-        Usage(stderr);
+    if (o.contentDir.empty())
         Fail("no content directory given");
-    }
     return o;
 }
 
-bool SendAll(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+int RunPublish(const std::vector<std::string>& args) {
+    tvserver::PublishOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--no-switch") {
+            o.notify = false;
+        } else if (a == "--level" && i + 1 < args.size()) {
+            const std::string& v = args[++i];
+            o.level = v == "best" ? tvserver::kGzipBestLevel : static_cast<int>(Number(a, v, 1, 9));
+        } else if (!a.empty() && a[0] != '-' && o.contentDir.empty()) {
+            o.contentDir = a;
+        } else {
+            Fail("bad argument: " + a);
+        }
+    }
+    if (o.contentDir.empty())
+        Fail("no content directory given");
+    tvserver::PublishReport report{[](const std::string& s) { std::printf("%s\n", s.c_str()); },
+                                   Warn};
+    std::vector<std::string> errors;
+    if (tvserver::Publish(o, report, errors))
+        return 0;
+    for (const std::string& e : errors)
+        std::fprintf(stderr, "%s: error: %s\n", kProgram, e.c_str());
+    std::fprintf(stderr, "%s: nothing was published\n", kProgram);
+    return 2;
+}
+
+bool WriteOut(const std::string& path, const std::string& data) {
+    if (path == "-")
+        return std::fwrite(data.data(), 1, data.size(), stdout) == data.size();
+    // Beside the target first, so a failure leaves the old file as it was.
+    const std::string tmp = path + ".tmp";
+    std::string error;
+    if (!tvserver::WriteFileSynced(tmp, data, error) ||
+        std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        Fail(error.empty() ? "cannot write " + path + ": " + std::strerror(errno) : error);
     }
     return true;
 }
 
-// Reads exactly size bytes; false on end of stream, error or idle timeout.
-bool RecvAll(int fd, unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, kIdleTimeoutMs);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+int RunServerList(const std::vector<std::string>& args) {
+    const bool decode = !args.empty() && args[0] == "--decode";
+    const std::size_t first = decode ? 1 : 0;
+    if (args.size() != first + 2)
+        Fail("server-list takes an input and an output file");
+    std::string input;
+    if (!tvserver::ReadSmallFile(args[first], input))
+        Fail("cannot read " + args[first] + ": " + std::strerror(errno));
+    std::vector<std::string> errors, warnings;
+    std::string output;
+    if (decode) {
+        output = tvserver::DecodeServerList(input, warnings);
+    } else if (!tvserver::EncodeServerList(input, output, errors, warnings)) {
+        for (const std::string& e : errors)
+            std::fprintf(stderr, "%s: error: %s: %s\n", kProgram, args[first].c_str(), e.c_str());
+        return 2;
     }
-    return true;
-}
-
-// An orderly end: our side first, then wait for the client to close, so the
-// last bytes are never lost to a reset.
-void CloseInOrder(int fd) {
-    ::shutdown(fd, SHUT_WR);
-    unsigned char sink[4096];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kIdleTimeoutMs) <= 0)
-            break;
-        const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
-        if (n == 0 || (n < 0 && errno != EINTR))
-            break;
-    }
-    ::close(fd);
-}
-
-bool SendFiles(int fd, const std::vector<const tvserver::ContentFile*>& files, long long& bytes) {
-    wire::ListHeader list;
-    long long total = 0;
-    for (const auto* f : files) {
-        ++list.groupFiles[f->group];
-        total += static_cast<long long>(f->body.size());
-    }
-    list.totalSize = static_cast<std::int32_t>(total);
-    unsigned char head[wire::kMaxFileHeaderSize];
-    wire::Encode(list, head);
-    if (!SendAll(fd, head, wire::kListHeaderSize))
-        return false;
-    for (const auto* f : files) {
-        const int n = wire::EncodeFileHeader(f->version, static_cast<std::int32_t>(f->body.size()),
-                                             f->name.c_str(), head);
-        if (!SendAll(fd, head, static_cast<std::size_t>(n)) ||
-            !SendAll(fd, f->body.data(), f->body.size()))
-            return false;
-    }
-    bytes = total;
-    return true;
-}
-
-std::string PeerText(const sockaddr_in& a) {
-    char text[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
-}
-
-void Serve(int fd, const sockaddr_in& peer, const tvserver::Manifest& manifest) {
-    const std::string who = PeerText(peer);
-    wire::VersionReply reply;
-    reply.version[0] = manifest.version[0];
-    reply.version[1] = manifest.version[1];
-    reply.redirectAddr = manifest.redirectAddr;
-    unsigned char buf[wire::kVersionReplySize];
-    wire::Encode(reply, buf);
-    if (!SendAll(fd, buf, sizeof buf)) {
-        std::printf("%s: gone before the version reply\n", who.c_str());
-        ::close(fd);
-        return;
-    }
-    unsigned char req[wire::kVersionRequestSize];
-    if (!RecvAll(fd, req, sizeof req)) {
-        std::printf("%s: no version request (up to date, redirected or gone)\n", who.c_str());
-        ::close(fd);
-        return;
-    }
-    const wire::VersionRequest request = wire::DecodeVersionRequest(req);
-    if (request.tag != wire::kTag) {
-        std::printf("%s: bad version request tag %u\n", who.c_str(), request.tag);
-        ::close(fd);
-        return;
-    }
-    const auto files = tvserver::SelectFiles(manifest, request.version);
-    long long bytes = 0;
-    if (!SendFiles(fd, files, bytes)) {
-        std::printf("%s: connection lost while sending\n", who.c_str());
-        ::close(fd);
-        return;
-    }
-    std::printf("%s: from %u %u sent %zu files, %lld bytes\n", who.c_str(), request.version[0],
-                request.version[1], files.size(), bytes);
-    std::fflush(stdout);
-    CloseInOrder(fd);
-}
-
-int Listen(const Options& o) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(o.port));
-    if (::inet_pton(AF_INET, o.bindAddr.c_str(), &addr.sin_addr) != 1)
-        Fail("bad bind address: " + o.bindAddr);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        Fail(std::string("socket: ") + std::strerror(errno));
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        Fail("cannot listen on " + o.bindAddr + ":" + std::to_string(o.port) + ": " +
-             std::strerror(errno));
-    if (::listen(fd, 16) != 0)
-        Fail(std::string("listen: ") + std::strerror(errno));
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::printf("listening on %s:%u\n", o.bindAddr.c_str(), ntohs(addr.sin_port));
-    std::fflush(stdout);
-    return fd;
+    for (const std::string& w : warnings)
+        Warn(args[first] + ": " + w);
+    WriteOut(args[first + 1], output);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::signal(SIGPIPE, SIG_IGN);
-    const Options options = ParseOptions(argc, argv);
-    tvserver::Manifest manifest;
-    std::string error;
-    if (!tvserver::LoadManifest(options.contentDir, manifest, error))
-        Fail(error);
-    const int listenFd = Listen(options);
-    for (;;) {
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            Fail(std::string("accept: ") + std::strerror(errno));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            std::fputs(tvserver::HelpText(), stdout);
+            return 0;
         }
-        Serve(fd, peer, manifest);
-        if (options.once)
-            break;
-    }
-    ::close(listenFd);
-    return 0;
+    const std::string command = args.empty() ? "" : args[0];
+    if (command == "publish")
+        return RunPublish({args.begin() + 1, args.end()});
+    if (command == "server-list")
+        return RunServerList({args.begin() + 1, args.end()});
+    if (command == "serve")
+        args.erase(args.begin());
+    return tvserver::Serve(ParseServe(args));
 }

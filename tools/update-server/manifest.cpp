@@ -1,17 +1,20 @@
 // Manifest reading for the reference server (a Linux tool: POSIX is fine).
 #include "manifest.h"
 
-#include "gzip_encoder.h"
+#include "install/output_file.h"
 #include "protocol/wire.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tvserver {
 
@@ -51,27 +54,6 @@ bool ParseU32(const std::string& text, std::uint32_t& value) {
     if (errno != 0 || v > UINT32_MAX)
         return false;
     value = static_cast<std::uint32_t>(v);
-    return true;
-}
-
-bool ReadWhole(const std::string& path, std::vector<unsigned char>& data, std::uint32_t& mtime,
-               std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "not a readable file: " + path;
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "cannot read " + path;
-        return false;
-    }
-    mtime = static_cast<std::uint32_t>(st.st_mtime);
     return true;
 }
 
@@ -115,7 +97,7 @@ bool ParseFileLine(const std::vector<std::string>& f, const std::string& dir, Co
     return true;
 }
 
-bool ParseLine(const std::vector<std::string>& f, const std::string& dir, Manifest& m,
+bool ParseLine(const std::vector<std::string>& f, const std::string& dir, int lineNo, Manifest& m,
                bool& haveVersion, std::string& error) {
     if (f[0] == "version") {
         if (f.size() != 3 || !ParseU32(f[1], m.version[0]) || !ParseU32(f[2], m.version[1])) {
@@ -136,6 +118,7 @@ bool ParseLine(const std::vector<std::string>& f, const std::string& dir, Manife
     }
     if (f[0] == "file") {
         ContentFile file;
+        file.line = lineNo;
         if (!ParseFileLine(f, dir, file, error))
             return false;
         m.files.push_back(std::move(file));
@@ -145,29 +128,21 @@ bool ParseLine(const std::vector<std::string>& f, const std::string& dir, Manife
     return false;
 }
 
-bool EncodeBodies(Manifest& manifest, std::string& error) {
-    unsigned long long total = 0;
-    for (ContentFile& file : manifest.files) {
-        std::vector<unsigned char> plain;
-        std::uint32_t mtime = 0;
-        if (!ReadWhole(file.path, plain, mtime, error))
-            return false;
-        file.body = GzipEncode(plain.data(), plain.size(), mtime);
-        total += file.body.size();
-    }
-    if (total > INT32_MAX) {
-        error = "content too large: the total must fit in 2147483647 bytes";
-        return false;
-    }
-    for (int g = 0; g < 2; ++g) {
-        const auto n = std::count_if(manifest.files.begin(), manifest.files.end(),
-                                     [g](const ContentFile& f) { return f.group == g; });
-        if (n > 65535) {
-            error = "more than 65535 files in group " + std::to_string(g);
+bool CheckFilesExist(const Manifest& manifest, std::string& error) {
+    for (const ContentFile& file : manifest.files) {
+        struct stat st {};
+        if (::stat(file.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            ::access(file.path.c_str(), R_OK) != 0) {
+            error = manifest.path + ":" + std::to_string(file.line) +
+                    ": not a readable file: " + file.path;
             return false;
         }
     }
     return true;
+}
+
+std::string Where(const Manifest& manifest, const ContentFile& file) {
+    return manifest.path + ":" + std::to_string(file.line) + ": ";
 }
 
 } // namespace
@@ -194,7 +169,7 @@ bool LoadManifest(const std::string& contentDir, Manifest& manifest, std::string
         std::vector<std::string> fields;
         std::string why;
         if (!SplitFields(line, fields, why) ||
-            !ParseLine(fields, contentDir, manifest, haveVersion, why)) {
+            !ParseLine(fields, contentDir, lineNo, manifest, haveVersion, why)) {
             error = path + ":" + std::to_string(lineNo) + ": " + why;
             return false;
         }
@@ -203,19 +178,62 @@ bool LoadManifest(const std::string& contentDir, Manifest& manifest, std::string
         error = path + ": no version line";
         return false;
     }
-    return EncodeBodies(manifest, error);
+    manifest.path = path;
+    return CheckFilesExist(manifest, error);
 }
 
-std::vector<const ContentFile*> SelectFiles(const Manifest& manifest,
-                                            const std::uint32_t version[2]) {
-    std::vector<const ContentFile*> out;
-    for (const ContentFile& f : manifest.files)
-        if (f.version > version[f.group])
-            out.push_back(&f);
-    std::stable_sort(out.begin(), out.end(), [](const ContentFile* a, const ContentFile* b) {
-        return a->group != b->group ? a->group < b->group : a->version < b->version;
-    });
-    return out;
+std::string StoredNameKey(const std::string& name) {
+    std::string key = name;
+    for (char& c : key)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (key == "update.exe")
+        return "update0.exe";
+    if (key == "file.ver")
+        return "null.dat";
+    return key;
+}
+
+std::vector<std::string> CheckManifest(const Manifest& manifest) {
+    std::vector<std::string> problems;
+    std::map<std::string, const ContentFile*> stored;
+    unsigned groupFiles[2] = {0, 0};
+    for (const ContentFile& file : manifest.files) {
+        ++groupFiles[file.group];
+        if (file.version > manifest.version[file.group])
+            problems.push_back(Where(manifest, file) + "version " + std::to_string(file.version) +
+                               " of " + file.name + " is above the server's version " +
+                               std::to_string(manifest.version[file.group]) + " for group " +
+                               std::to_string(file.group) +
+                               ": no client would ever ask for it (raise the version line)");
+        if (!IsContainedName(file.name.c_str()))
+            problems.push_back(Where(manifest, file) + "the client refuses the name " + file.name +
+                               ": it must be a relative path of backslash-separated parts, none "
+                               "empty, \".\" or \"..\", none ending in a dot or blank, no device "
+                               "name (CON, NUL, COM1...), no drive, no / : * ? \" < > | or control "
+                               "characters");
+        const auto [it, added] = stored.emplace(StoredNameKey(file.name), &file);
+        if (!added)
+            problems.push_back(Where(manifest, file) + "the name " + file.name +
+                               " is stored by the client as the same file as " + it->second->name +
+                               " (line " + std::to_string(it->second->line) + ")");
+    }
+    for (const ContentFile& file : manifest.files) {
+        const std::string key = StoredNameKey(file.name);
+        for (std::size_t at = key.find('\\'); at != std::string::npos;
+             at = key.find('\\', at + 1)) {
+            const auto dir = stored.find(key.substr(0, at));
+            if (dir != stored.end())
+                problems.push_back(Where(manifest, file) + "the name " + file.name +
+                                   " needs a directory where " + dir->second->name + " (line " +
+                                   std::to_string(dir->second->line) + ") is a file");
+        }
+    }
+    for (int g = 0; g < 2; ++g)
+        if (groupFiles[g] > 65535)
+            problems.push_back(manifest.path + ": " + std::to_string(groupFiles[g]) +
+                               " files in group " + std::to_string(g) +
+                               ": the list header counts at most 65535");
+    return problems;
 }
 
 } // namespace tvserver

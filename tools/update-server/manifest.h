@@ -1,14 +1,7 @@
-// The content a reference server offers: read from manifest.txt in a content
-// directory. Lines (blank lines and lines starting with '#' are ignored):
-//
-//   version V0 V1              the server's version pair (required, once)
-//   redirect A.B.C.D           a download server to send clients to (optional)
-//   file GROUP VERSION NAME PATH
-//
-// GROUP is 0 or 1; VERSION an unsigned 32-bit number; NAME the name as the
-// client receives it (a relative path with backslashes); PATH the plain file,
-// relative to the content directory. A field that holds blanks is written in
-// double quotes.
+// The operator's description of the content: manifest.txt in the content
+// directory (its format is documented in docs/server.md and in --help).
+// Reading it checks its syntax; CheckManifest finds what the client would
+// refuse or never be sent.
 #pragma once
 
 #include <cstdint>
@@ -20,24 +13,32 @@ namespace tvserver {
 struct ContentFile {
     int group = 0;
     std::uint32_t version = 0;
-    std::string name;
-    std::string path;                // resolved, inside the content directory
-    std::vector<unsigned char> body; // the gzip member sent for it
+    std::string name; // as the client receives it
+    std::string path; // resolved, inside the content directory
+    int line = 0;     // in manifest.txt, for messages
 };
 
 struct Manifest {
+    std::string path; // of manifest.txt, for messages
     std::uint32_t version[2] = {0, 0};
     std::uint32_t redirectAddr = 0; // network byte order, 0: none
     std::vector<ContentFile> files;
 };
 
-// Loads and checks the manifest of contentDir and encodes every file.
-// Returns false with a message in error.
+// Reads and parses contentDir/manifest.txt. Returns false with a message in
+// error ("PATH:LINE: why") at the first line it cannot read.
 bool LoadManifest(const std::string& contentDir, Manifest& manifest, std::string& error);
 
-// The files a client holding version[] is sent, in sending order: group 0
-// then group 1, each by version value (manifest order among equals).
-std::vector<const ContentFile*> SelectFiles(const Manifest& manifest,
-                                            const std::uint32_t version[2]);
+// Everything about the listed files that would make a publish unsound, one
+// message per problem: a version above the server's pair for its group (never
+// delivered), a name the client refuses or that stands for a file and a
+// directory at once, the same name twice (as the client stores it), more
+// files in a group than the list header can count.
+std::vector<std::string> CheckManifest(const Manifest& manifest);
+
+// The name the client stores a file under, folded for comparison: the
+// client's substitutions applied and letters in one case, as Windows compares
+// them.
+std::string StoredNameKey(const std::string& name);
 
 } // namespace tvserver
