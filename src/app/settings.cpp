@@ -1,7 +1,7 @@
 // Settings of the update client. Operating-system independent code only.
 #include "app/settings.h"
 
-#include "platform/profile.h"
+#include "platform/wintypes.h"
 
 CString g_strServerAddr;
 UINT g_nServerPort = 0;

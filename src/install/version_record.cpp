@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 

@@ -1,5 +1,6 @@
 // Platform layer contract: the application object, message boxes, the busy
-// cursor and socket start-up. Only operating-system independent code here.
+// cursor and socket start-up. Only what the project defines itself lives here,
+// in operating-system independent declarations.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -39,8 +40,7 @@ const char* AfxGetAppName();
 void AfxEnableControlContainer();
 
 // Asks for Windows Sockets 1.1; FALSE when the socket layer is unusable.
-struct WSAData;
-BOOL AfxSocketInit(WSAData* lpwsaData = nullptr);
+BOOL AfxSocketInit(WSADATA* lpwsaData = nullptr);
 
 // A modal box with an OK button, the application name as caption and the icon
 // from nType (an OK-only box without an icon flag gets the warning icon).

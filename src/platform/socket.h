@@ -1,109 +1,12 @@
-// Platform layer contract: Windows Sockets 1.1 through the framework's socket
-// classes, plus the address helpers the client uses. Notifications arrive as
-// virtual calls on the user-interface thread, one at a time, from its event
-// loop. Only operating-system independent code here.
+// Platform layer contract: the framework's socket classes over Windows Sockets
+// 1.1. Notifications arrive as virtual calls on the user-interface thread, one
+// at a time, from its event loop. The Windows Sockets names themselves
+// (SOCKET, SOCKADDR_IN, FD_*, WSAE*, inet_addr ...) are the system's and come
+// with platform/wintypes.h. Only what the project defines itself lives here, in
+// operating-system independent declarations.
 #pragma once
 
 #include "platform/wintypes.h"
-
-typedef UINT_PTR SOCKET;
-#define INVALID_SOCKET (static_cast<SOCKET>(~0))
-#define SOCKET_ERROR (-1)
-
-#define AF_INET_WIN 2
-#ifndef SOCK_STREAM
-#define SOCK_STREAM 1
-#endif
-#define INADDR_ANY_WIN 0x00000000u
-#ifndef INADDR_NONE
-#define INADDR_NONE 0xFFFFFFFFu
-#endif
-
-#define FD_READ 0x01
-#define FD_WRITE 0x02
-#define FD_OOB 0x04
-#define FD_ACCEPT 0x08
-#define FD_CONNECT 0x10
-#define FD_CLOSE 0x20
-
-#define WSABASEERR 10000
-#define WSAEINTR 10004
-#define WSAEBADF 10009
-#define WSAEACCES 10013
-#define WSAEFAULT 10014
-#define WSAEINVAL 10022
-#define WSAEMFILE 10024
-#define WSAEWOULDBLOCK 10035
-#define WSAEINPROGRESS 10036
-#define WSAEALREADY 10037
-#define WSAENOTSOCK 10038
-#define WSAEMSGSIZE 10040
-#define WSAEADDRINUSE 10048
-#define WSAEADDRNOTAVAIL 10049
-#define WSAENETDOWN 10050
-#define WSAENETUNREACH 10051
-#define WSAECONNABORTED 10053
-#define WSAECONNRESET 10054
-#define WSAENOBUFS 10055
-#define WSAEISCONN 10056
-#define WSAENOTCONN 10057
-#define WSAESHUTDOWN 10058
-#define WSAETIMEDOUT 10060
-#define WSAECONNREFUSED 10061
-#define WSAEHOSTUNREACH 10065
-#define WSANOTINITIALISED 10093
-#define WSAHOST_NOT_FOUND 11001
-
-// What the socket layer reports at start-up (AfxSocketInit fills it).
-typedef struct WSAData {
-    WORD wVersion;     // the version in use: 1.1 is 0x0101
-    WORD wHighVersion; // the highest the layer supports
-    char szDescription[257];
-    char szSystemStatus[129];
-    unsigned short iMaxSockets;
-    unsigned short iMaxUdpDg;
-    char* lpVendorInfo;
-} WSADATA;
-
-// NOTE: the struct tags differ from the C library's (in_addr, sockaddr_in) so
-// that the host backend can include both; the client uses the typedef names.
-typedef struct tv_in_addr {
-    union {
-        struct {
-            UCHAR s_b1, s_b2, s_b3, s_b4;
-        } S_un_b;
-        struct {
-            USHORT s_w1, s_w2;
-        } S_un_w;
-        ULONG S_addr; // network byte order
-    } S_un;
-} IN_ADDR;
-
-typedef struct tv_sockaddr {
-    USHORT sa_family;
-    char sa_data[14];
-} SOCKADDR;
-
-typedef struct tv_sockaddr_in {
-    short sin_family;
-    USHORT sin_port; // network byte order
-    IN_ADDR sin_addr;
-    char sin_zero[8];
-} SOCKADDR_IN;
-
-static_assert(sizeof(SOCKADDR_IN) == 16, "SOCKADDR_IN is 16 bytes");
-static_assert(sizeof(SOCKADDR) == 16, "SOCKADDR is 16 bytes");
-
-// Dotted IPv4 text to an address in network byte order; INADDR_NONE for text
-// that is empty or malformed. Accepts the classic forms a, a.b, a.b.c, a.b.c.d
-// with decimal, octal (0...) and hexadecimal (0x...) parts.
-ULONG inet_addr(const char* cp);
-// Dotted text of an address; the result lives in a per-thread buffer that
-// the next call overwrites.
-char* inet_ntoa(IN_ADDR in);
-
-int WSAGetLastError();
-void WSASetLastError(int iError);
 
 class CAsyncSocket {
   public:
@@ -136,9 +39,10 @@ class CAsyncSocket {
     virtual void OnConnect(int nErrorCode);
     virtual void OnClose(int nErrorCode);
 
-    // Host bookkeeping (readiness interest, held notifications); opaque.
-    struct HostState;
-    HostState* m_pHostState = nullptr;
+    // The backend's bookkeeping of the socket (readiness interest, held
+    // notifications ...); opaque here, each backend defines it.
+    struct State;
+    State* m_pState = nullptr;
 };
 
 // The blocking variant: Connect, Send and a Receive with nothing waiting run a

@@ -1,15 +1,10 @@
-// Platform layer contract: the C runtime's thread start and the user-interface
-// thread's wait for a worker. Only operating-system independent code here.
+// Platform layer contract: the user-interface thread's wait for a worker. The
+// worker itself is started with the C runtime's _beginthreadex, which comes with
+// platform/wintypes.h. Only what the project defines itself lives here, in
+// operating-system independent declarations.
 #pragma once
 
 #include "platform/wintypes.h"
-
-// Starts start_address(arglist) on a new thread at once. Returns the thread's
-// handle as a number (0 on failure); it is waited on with WaitForSingleObject
-// or AfxWaitForWorker and released with CloseHandle. initflag must be 0.
-std::uintptr_t _beginthreadex(void* security, unsigned stack_size,
-                              unsigned(__stdcall* start_address)(void*), void* arglist,
-                              unsigned initflag, unsigned* thrdaddr);
 
 // The user-interface thread's wait for a worker: returns when hThread has
 // ended. (WaitForSingleObject serves nothing while it waits: a worker that

@@ -1,7 +1,9 @@
 // Platform layer contract: windows, dialogs and the two common controls the
 // client uses. Message maps are replaced by virtual handlers; everything else
-// keeps the framework's names and signatures. Only operating-system independent
-// code here.
+// keeps the framework's names and signatures. Texts are UTF-8 (see
+// platform/README.md). Only what the project defines itself lives here, in
+// operating-system independent declarations; what is the same on every backend
+// is defined in common/, the rest in each backend.
 #pragma once
 
 #include "platform/cstring.h"
@@ -9,15 +11,6 @@
 
 class CWnd;
 class CDataExchange;
-
-// Window messages as functions. Each window's state lives behind its handle;
-// SendMessage runs the window's procedure now, on the calling thread.
-// PostMessage may be called from any thread: the message is queued for the
-// user-interface thread's loop and wakes it.
-LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-BOOL PostMessage(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-BOOL IsWindow(HWND hWnd);
-int GetSystemMetrics(int nIndex);
 
 class CRect : public RECT {
   public:
@@ -64,7 +57,6 @@ class CWnd {
     CWnd* GetParent() const;
     void SetWindowText(const char* lpszString);
     void GetWindowText(CString& rString) const;
-    int GetWindowTextLength() const;
     void SetDlgItemText(int nID, const char* lpszString);
     BOOL ShowWindow(int nCmdShow);
     BOOL IsWindowVisible() const;
@@ -93,8 +85,6 @@ class CWnd {
     // WM_COMMAND: buttons (BN_CLICKED) and list notifications (LBN_DBLCLK ...).
     // Returns TRUE when handled.
     virtual BOOL OnCommand(UINT nID, UINT nCode);
-
-    friend struct HostWindowAccess;
 };
 
 class CProgressCtrl : public CWnd {

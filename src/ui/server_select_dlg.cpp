@@ -6,9 +6,8 @@
 #include "install/version_record.h"
 #include "platform/app.h"
 #include "platform/files.h"
-#include "platform/process.h"
-#include "platform/profile.h"
 #include "platform/socket.h"
+#include "platform/wintypes.h"
 #include "ui/resource.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 // Test entry for the component tests: this thread is the user-interface
 // thread, with an application object and the client's resources in place.
 #include "platform/app.h"
-#include "platform/frontend.h"
 #include "platform/host/event_loop.h"
+#include "platform/host/frontend.h"
 #include "ui/resource.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // failures and the hardening of received names and malformed headers.
 #include "app/settings.h"
 #include "install/version_record.h"
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/host/syscalls.h"
 #include "recorded_decompressor.h"
 #include "scripted_server.h"

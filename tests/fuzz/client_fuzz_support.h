@@ -4,7 +4,7 @@
 // and a guard that traps when the client touches a path outside the jail.
 #pragma once
 
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 
 #include <functional>
 #include <string>

@@ -1,8 +1,8 @@
 // Host backend: the application object, message boxes and start-up seams.
 #include "platform/app.h"
 
-#include "platform/frontend.h"
 #include "platform/host/event_loop.h"
+#include "platform/host/frontend.h"
 #include "platform/host/window.h"
 #include "platform/resources.h"
 #include "platform/socket.h"

@@ -1,6 +1,7 @@
-// Host backend: CWnd, CDialog, the two controls and data exchange. The
-// classes hold no window state of their own; they send messages to the
-// window behind m_hWnd (host/window.cpp), as the framework does on Windows.
+// Host backend: the window-model side of CWnd and CDialog (handles, lookup,
+// visibility, attaching controls, the modal run). The classes hold no window
+// state of their own: it lives in the window behind m_hWnd (host/window.cpp);
+// what is the same on every backend is in common/.
 #include "platform/host/event_loop.h"
 #include "platform/host/window.h"
 #include "platform/wnd.h"
@@ -51,26 +52,6 @@ CWnd* CWnd::GetParent() const {
     return tvhost::IsLiveWindow(m_hWnd) ? FromHandle(m_hWnd->parent) : nullptr;
 }
 
-void CWnd::SetWindowText(const char* lpszString) {
-    ::SendMessage(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpszString ? lpszString : ""));
-}
-
-void CWnd::GetWindowText(CString& rString) const {
-    int n = GetWindowTextLength();
-    std::vector<char> buf(static_cast<std::size_t>(n) + 1, '\0');
-    ::SendMessage(m_hWnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()));
-    rString = buf.data();
-}
-
-int CWnd::GetWindowTextLength() const {
-    return static_cast<int>(::SendMessage(m_hWnd, WM_GETTEXTLENGTH, 0, 0));
-}
-
-void CWnd::SetDlgItemText(int nID, const char* lpszString) {
-    if (CWnd* p = GetDlgItem(nID))
-        p->SetWindowText(lpszString);
-}
-
 BOOL CWnd::ShowWindow(int nCmdShow) {
     if (!tvhost::IsLiveWindow(m_hWnd))
         return FALSE;
@@ -118,11 +99,6 @@ void CWnd::GetClientRect(LPRECT lpRect) const {
     *lpRect = {0, 0, t ? t->cx * 3 / 2 : 0, t ? t->cy * 13 / 8 : 0};
 }
 
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-    return reinterpret_cast<HICON>(::SendMessage(
-        m_hWnd, WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
-}
-
 BOOL CWnd::DestroyWindow() {
     if (!tvhost::IsLiveWindow(m_hWnd))
         return FALSE;
@@ -130,127 +106,8 @@ BOOL CWnd::DestroyWindow() {
     return TRUE;
 }
 
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::SendMessage(m_hWnd, message, wParam, lParam);
-}
-
-BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::PostMessage(m_hWnd, message, wParam, lParam);
-}
-
-LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_PAINT:
-        OnPaint();
-        return 0;
-    case WM_DESTROY:
-        OnDestroy();
-        return 0;
-    case WM_CLOSE:
-        OnClose();
-        return 0;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<LRESULT>(OnQueryDragIcon());
-    case WM_COMMAND:
-        if (OnCommand(LOWORD(wParam), HIWORD(wParam)))
-            return 0;
-        break;
-    default:
-        break;
-    }
-    return DefWindowProc(message, wParam, lParam);
-}
-
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return tvhost::HostDefWindowProc(m_hWnd, message, wParam, lParam);
-}
-
-void CWnd::OnPaint() {
-    CPaintDC dc(this);
-}
-
-void CWnd::OnDestroy() {}
-
-void CWnd::OnClose() {
-    DefWindowProc(WM_CLOSE, 0, 0);
-}
-
-HCURSOR CWnd::OnQueryDragIcon() {
-    return nullptr;
-}
-
-BOOL CWnd::OnCommand(UINT, UINT) {
-    return FALSE;
-}
-
-// ---- Controls ----------------------------------------------------------------
-
-void CProgressCtrl::SetRange32(int nLower, int nUpper) {
-    SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(nLower), nUpper);
-}
-
-void CProgressCtrl::GetRange(int& nLower, int& nUpper) const {
-    PBRANGE r{0, 0};
-    ::SendMessage(m_hWnd, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&r));
-    nLower = r.iLow;
-    nUpper = r.iHigh;
-}
-
-int CProgressCtrl::SetPos(int nPos) {
-    return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(nPos), 0));
-}
-
-int CProgressCtrl::GetPos() const {
-    return static_cast<int>(::SendMessage(m_hWnd, PBM_GETPOS, 0, 0));
-}
-
-int CProgressCtrl::OffsetPos(int nPos) {
-    return static_cast<int>(SendMessage(PBM_DELTAPOS, static_cast<WPARAM>(nPos), 0));
-}
-
-int CListBox::AddString(const char* lpszItem) {
-    return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(lpszItem)));
-}
-
-int CListBox::GetCount() const {
-    return static_cast<int>(::SendMessage(m_hWnd, LB_GETCOUNT, 0, 0));
-}
-
-int CListBox::GetCurSel() const {
-    return static_cast<int>(::SendMessage(m_hWnd, LB_GETCURSEL, 0, 0));
-}
-
-int CListBox::SetCurSel(int nSelect) {
-    return static_cast<int>(SendMessage(LB_SETCURSEL, static_cast<WPARAM>(nSelect), 0));
-}
-
-int CListBox::GetText(int nIndex, CString& rString) const {
-    int n = static_cast<int>(::SendMessage(m_hWnd, LB_GETTEXTLEN, static_cast<WPARAM>(nIndex), 0));
-    if (n < 0) {
-        rString.Empty();
-        return LB_ERR;
-    }
-    std::vector<char> buf(static_cast<std::size_t>(n) + 1, '\0');
-    ::SendMessage(m_hWnd, LB_GETTEXT, static_cast<WPARAM>(nIndex),
-                  reinterpret_cast<LPARAM>(buf.data()));
-    rString = buf.data();
-    return n;
-}
-
-DWORD_PTR CListBox::GetItemData(int nIndex) const {
-    // NOTE: LB_ERR comes back as the 32-bit pattern 0xFFFFFFFF, as on Win32,
-    // so an address taken from a bad index reads as INADDR_NONE.
-    LRESULT r = ::SendMessage(m_hWnd, LB_GETITEMDATA, static_cast<WPARAM>(nIndex), 0);
-    return r == LB_ERR ? 0xFFFFFFFFu : static_cast<DWORD_PTR>(r);
-}
-
-int CListBox::SetItemData(int nIndex, DWORD_PTR dwItemData) {
-    return static_cast<int>(
-        SendMessage(LB_SETITEMDATA, static_cast<WPARAM>(nIndex), static_cast<LPARAM>(dwItemData)));
-}
-
-void CListBox::ResetContent() {
-    SendMessage(LB_RESETCONTENT, 0, 0);
 }
 
 // ---- Data exchange -----------------------------------------------------------
@@ -265,24 +122,7 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     rControl.m_hWnd = h;
 }
 
-void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
-    CWnd* p = pDX->m_pDlgWnd->GetDlgItem(nIDC);
-    if (!p)
-        return;
-    if (pDX->m_bSaveAndValidate)
-        p->GetWindowText(value);
-    else
-        p->SetWindowText(value);
-}
-
 // ---- CDialog -----------------------------------------------------------------
-
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
-
-CDialog::~CDialog() {
-    DestroyWindow();
-}
 
 INT_PTR CDialog::DoModal() {
     const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
@@ -334,45 +174,4 @@ void CDialog::EndDialog(int nResult) {
         h->endRequested = true;
     else
         ShowWindow(SW_HIDE);
-}
-
-BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
-    CDataExchange dx(this, bSaveAndValidate);
-    DoDataExchange(&dx);
-    return TRUE;
-}
-
-BOOL CDialog::OnInitDialog() {
-    UpdateData(FALSE);
-    return TRUE;
-}
-
-void CDialog::DoDataExchange(CDataExchange*) {}
-
-void CDialog::OnOK() {
-    if (!UpdateData(TRUE))
-        return;
-    EndDialog(IDOK);
-}
-
-void CDialog::OnCancel() {
-    EndDialog(IDCANCEL);
-}
-
-void CDialog::OnClose() {
-    OnCancel();
-}
-
-BOOL CDialog::OnCommand(UINT nID, UINT nCode) {
-    if (nCode != BN_CLICKED)
-        return FALSE;
-    if (nID == IDOK) {
-        OnOK();
-        return TRUE;
-    }
-    if (nID == IDCANCEL) {
-        OnCancel();
-        return TRUE;
-    }
-    return FALSE;
 }

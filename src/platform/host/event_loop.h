@@ -5,7 +5,7 @@
 // close sockets or open a modal run (a nested run of the same loop) safely.
 #pragma once
 
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/wintypes.h"
 
 #include <cstdint>

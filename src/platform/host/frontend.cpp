@@ -1,5 +1,5 @@
 // Host backend: the front-end registry and the recording front end.
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 
 #include "platform/host/frontends.h"
 #include "platform/host/window.h"

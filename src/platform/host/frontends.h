@@ -1,7 +1,7 @@
 // Host backend: the front ends the start-up code chooses from.
 #pragma once
 
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 
 #include <memory>
 

@@ -2,9 +2,9 @@
 // executable, hands it the command line after the program name (quoted as on
 // Windows), chooses the front end and runs the application's start-up.
 #include "platform/app.h"
-#include "platform/frontend.h"
 #include "platform/host/cmdline.h"
 #include "platform/host/event_loop.h"
+#include "platform/host/frontend.h"
 #include "platform/host/frontends.h"
 
 #include <cstdio>

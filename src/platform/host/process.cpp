@@ -1,5 +1,5 @@
 // Host backend: CreateProcessA and the current directory.
-#include "platform/process.h"
+#include "platform/wintypes.h"
 
 #include "platform/host/cmdline.h"
 #include "platform/host/errors.h"

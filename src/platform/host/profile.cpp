@@ -2,7 +2,7 @@
 // client relies on: sections and keys compared without regard to ASCII case,
 // the first matching section and key win, values trimmed of blanks and of one
 // pair of surrounding quotes, the default only for an absent key or file.
-#include "platform/profile.h"
+#include "platform/wintypes.h"
 
 #include "platform/host/errors.h"
 

@@ -27,9 +27,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/frontend.h"
 #include "platform/host/errors.h"
 #include "platform/host/event_loop.h"
+#include "platform/host/frontend.h"
 #include "platform/host/syscalls.h"
 #include "platform/socket.h"
 
@@ -56,7 +56,7 @@ int Fail(int wsaError) {
 
 // ---- 1. Loop entry -------------------------------------------------------------
 
-struct CAsyncSocket::HostState : tvhost::SocketEntry {
+struct CAsyncSocket::State : tvhost::SocketEntry {
     CAsyncSocket* owner = nullptr;
     long lEvent = 0;
     bool readArmed = true;   // FD_READ / FD_CLOSE may be reported
@@ -80,7 +80,7 @@ struct CAsyncSocket::HostState : tvhost::SocketEntry {
     void Dispatch(short revents) override;
 };
 
-void CAsyncSocket::HostState::Dispatch(short revents) {
+void CAsyncSocket::State::Dispatch(short revents) {
     // NOTE: every notification is the last use of this entry: the handler may
     // close or delete the socket.
     CAsyncSocket* s = owner;
@@ -207,7 +207,7 @@ CAsyncSocket::~CAsyncSocket() {
 
 BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
                           const char* lpszSocketAddress) {
-    if (m_pHostState || nSocketType != SOCK_STREAM) {
+    if (m_pState || nSocketType != SOCK_STREAM) {
         WSASetLastError(WSAEINVAL);
         return FALSE;
     }
@@ -229,11 +229,11 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
             return FALSE;
         }
     }
-    auto* st = new HostState;
+    auto* st = new State;
     st->fd = fd;
     st->owner = this;
     st->lEvent = lEvent;
-    m_pHostState = st;
+    m_pState = st;
     m_hSocket = static_cast<SOCKET>(fd);
     tvhost::AddSocket(st);
     return TRUE;
@@ -255,57 +255,57 @@ int StartConnect(int fd, in_addr_t addr, UINT port) {
 } // namespace
 
 BOOL CAsyncSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
-    if (!m_pHostState) {
+    if (!m_pState) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
     in_addr_t addr;
     if (!Resolve(lpszHostAddress, tvhost::NowMs() + g_connectTimeoutMs.load(), addr))
         return FALSE;
-    int err = StartConnect(m_pHostState->fd, addr, nHostPort);
+    int err = StartConnect(m_pState->fd, addr, nHostPort);
     if (err != 0) {
         WSASetLastError(tvhost::WsaErrorFromErrno(err));
         return FALSE;
     }
-    m_pHostState->connecting = true; // OnConnect follows from the loop
+    m_pState->connecting = true; // OnConnect follows from the loop
     WSASetLastError(WSAEWOULDBLOCK);
     return FALSE;
 }
 
 int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
-    if (!m_pHostState)
+    if (!m_pState)
         return Fail(WSAENOTSOCK);
-    m_pHostState->readArmed = true;
+    m_pState->readArmed = true;
     if (nBufLen <= 0)
         return nBufLen == 0 ? 0 : Fail(WSAEFAULT);
-    ssize_t n = tvhost::sys::g.recv(m_pHostState->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
+    ssize_t n = tvhost::sys::g.recv(m_pState->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
     if (n < 0)
         return Fail(tvhost::WsaErrorFromErrno(errno));
     return static_cast<int>(n);
 }
 
 int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
-    if (!m_pHostState)
+    if (!m_pState)
         return Fail(WSAENOTSOCK);
     if (nBufLen <= 0)
         return nBufLen == 0 ? 0 : Fail(WSAEFAULT);
-    ssize_t n = tvhost::sys::g.send(m_pHostState->fd, lpBuf, static_cast<size_t>(nBufLen),
+    ssize_t n = tvhost::sys::g.send(m_pState->fd, lpBuf, static_cast<size_t>(nBufLen),
                                     nFlags | MSG_NOSIGNAL);
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            m_pHostState->writeArmed = true;
+            m_pState->writeArmed = true;
         return Fail(tvhost::WsaErrorFromErrno(errno));
     }
     return static_cast<int>(n);
 }
 
 void CAsyncSocket::Close() {
-    if (!m_pHostState)
+    if (!m_pState)
         return;
-    tvhost::RemoveSocket(m_pHostState);
-    tvhost::sys::g.close(m_pHostState->fd);
-    delete m_pHostState;
-    m_pHostState = nullptr;
+    tvhost::RemoveSocket(m_pState);
+    tvhost::sys::g.close(m_pState->fd);
+    delete m_pState;
+    m_pState = nullptr;
     m_hSocket = INVALID_SOCKET;
 }
 
@@ -321,7 +321,7 @@ BOOL CopyName(int rc, const sockaddr_in& a, SOCKADDR* lpSockAddr, int* lpSockAdd
         return FALSE;
     }
     SOCKADDR_IN out{};
-    out.sin_family = AF_INET_WIN;
+    out.sin_family = AF_INET; // 2 in the C library and in Windows Sockets alike
     out.sin_port = a.sin_port;
     out.sin_addr.S_un.S_addr = a.sin_addr.s_addr;
     std::memcpy(lpSockAddr, &out, sizeof out);
@@ -332,24 +332,24 @@ BOOL CopyName(int rc, const sockaddr_in& a, SOCKADDR* lpSockAddr, int* lpSockAdd
 } // namespace
 
 BOOL CAsyncSocket::GetSockName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
-    if (!m_pHostState) {
+    if (!m_pState) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    int rc = ::getsockname(m_pHostState->fd, reinterpret_cast<sockaddr*>(&a), &len);
+    int rc = ::getsockname(m_pState->fd, reinterpret_cast<sockaddr*>(&a), &len);
     return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
 }
 
 BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
-    if (!m_pHostState) {
+    if (!m_pState) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    int rc = ::getpeername(m_pHostState->fd, reinterpret_cast<sockaddr*>(&a), &len);
+    int rc = ::getpeername(m_pState->fd, reinterpret_cast<sockaddr*>(&a), &len);
     return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
 }
 
@@ -375,7 +375,7 @@ BOOL CSocket::Create(UINT nSocketPort, int nSocketType, const char* lpszSocketAd
 }
 
 BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
-    if (!m_pHostState) {
+    if (!m_pState) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
@@ -383,7 +383,7 @@ BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
     in_addr_t addr;
     if (!Resolve(lpszHostAddress, deadline, addr))
         return FALSE;
-    int fd = m_pHostState->fd;
+    int fd = m_pState->fd;
     int err = StartConnect(fd, addr, nHostPort);
     if (err == 0) {
         m_bBlocking = TRUE;
@@ -404,7 +404,7 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
         if (n != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK)
             return n;
         m_bBlocking = TRUE;
-        tvhost::WaitRestricted(m_pHostState->fd, POLLIN | POLLRDHUP, 0);
+        tvhost::WaitRestricted(m_pState->fd, POLLIN | POLLRDHUP, 0);
         m_bBlocking = FALSE;
     }
 }
@@ -418,15 +418,15 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
             if (WSAGetLastError() != WSAEWOULDBLOCK)
                 return SOCKET_ERROR;
             m_bBlocking = TRUE;
-            tvhost::WaitRestricted(m_pHostState->fd, POLLOUT, 0);
+            tvhost::WaitRestricted(m_pState->fd, POLLOUT, 0);
             m_bBlocking = FALSE;
             continue;
         }
         p += n;
         left -= n;
     }
-    if (m_pHostState)
-        m_pHostState->writeArmed = false;
+    if (m_pState)
+        m_pState->writeArmed = false;
     return nBufLen - left;
 }
 

@@ -5,7 +5,7 @@
 // on the user-interface thread.
 #pragma once
 
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/resources.h"
 #include "platform/wintypes.h"
 

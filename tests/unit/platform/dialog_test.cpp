@@ -1,7 +1,7 @@
 // Dialogs, controls, message boxes and the worker wait, through the recording
 // front end and the real event loop.
 #include "platform/afx.h"
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/host/frontends.h"
 #include "platform/host/window.h"
 

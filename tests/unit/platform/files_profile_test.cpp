@@ -2,7 +2,7 @@
 // working directory.
 #include "platform/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/profile.h"
+#include "platform/wintypes.h"
 #include "temp_dir.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The line front end: message boxes on stderr, the dialog's final line on
 // stdout, a close signal as the close box, a list answered from stdin.
 #include "platform/afx.h"
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/host/frontends.h"
 
 #include <csignal>

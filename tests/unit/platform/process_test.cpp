@@ -1,7 +1,7 @@
 // Command-line quoting and process start. The child program is this test
 // binary itself (see main.cpp), reporting its arguments and directory.
 #include "platform/host/cmdline.h"
-#include "platform/process.h"
+#include "platform/wintypes.h"
 #include "temp_dir.h"
 
 #include <filesystem>

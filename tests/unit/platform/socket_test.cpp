@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/afx.h"
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/host/syscalls.h"
 
 #include <gtest/gtest.h>

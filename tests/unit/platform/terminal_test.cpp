@@ -2,7 +2,7 @@
 // binary runs again as the child (see main.cpp), shows a message box and a
 // list dialog, and the test types the answers.
 #include "platform/afx.h"
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "platform/host/frontends.h"
 
 #include <cerrno>

@@ -3,7 +3,7 @@
 // that cannot be converted.
 #include "app/settings.h"
 #include "install/version_record.h"
-#include "platform/frontend.h"
+#include "platform/host/frontend.h"
 #include "temp_dir.h"
 #include "ui/resource.h"
 #include "ui/server_select_dlg.h"

@@ -1,4 +1,5 @@
-// Host backend: the registered resource table and its lookups.
+// Platform layer, shared code: the registered resource table and its lookups,
+// the same on every backend.
 #include "platform/resources.h"
 
 #include <atomic>

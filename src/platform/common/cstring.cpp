@@ -1,5 +1,5 @@
-// Host backend: CString and CStringArray. Plain standard C++; the class is the
-// same on every backend, it lives here because only host/ is compiled today.
+// Platform layer, shared code: CString and CStringArray, plain standard C++,
+// the same on every backend.
 #include "platform/cstring.h"
 
 #include "platform/resources.h"
@@ -33,15 +33,15 @@ bool IsBlank(char c) {
 void CString::Format(const char* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);
-    char small[256];
+    char shortText[256];
     va_list copy;
     va_copy(copy, args);
-    int n = std::vsnprintf(small, sizeof small, pszFormat, copy);
+    int n = std::vsnprintf(shortText, sizeof shortText, pszFormat, copy);
     va_end(copy);
     if (n < 0) {
         m_str.clear();
-    } else if (static_cast<size_t>(n) < sizeof small) {
-        m_str.assign(small, static_cast<size_t>(n));
+    } else if (static_cast<size_t>(n) < sizeof shortText) {
+        m_str.assign(shortText, static_cast<size_t>(n));
     } else {
         std::string big(static_cast<size_t>(n) + 1, '\0');
         std::vsnprintf(big.data(), big.size(), pszFormat, args);

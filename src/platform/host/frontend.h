@@ -1,8 +1,7 @@
-// Platform layer: the host backend's front-end seam. The host presents its
-// windows through one front end chosen at start-up: the terminal front end
-// (stdin and stdout are terminals), the line front end (otherwise), or the
-// recording front end that component tests install. This header holds no
-// operating-system header; it is host-only (a Win32 backend has no front ends).
+// Host backend: the front-end seam. The host presents its windows through one
+// front end chosen at start-up: the terminal front end (stdin and stdout are
+// terminals), the line front end (otherwise), or the recording front end that
+// component tests install. Host-only: a Win32 backend has no front ends.
 #pragma once
 
 #include "platform/wintypes.h"
