@@ -40,7 +40,8 @@ const char* AfxGetAppName();
 void AfxEnableControlContainer();
 
 // Asks for Windows Sockets 1.1; FALSE when the socket layer is unusable.
-BOOL AfxSocketInit(WSADATA* lpwsaData = nullptr);
+struct WSAData;
+BOOL AfxSocketInit(WSAData* lpwsaData = nullptr);
 
 // A modal box with an OK button, the application name as caption and the icon
 // from nType (an OK-only box without an icon flag gets the warning icon).

@@ -1,12 +1,20 @@
 // Platform layer contract: the framework's socket classes over Windows Sockets
 // 1.1. Notifications arrive as virtual calls on the user-interface thread, one
 // at a time, from its event loop. The Windows Sockets names themselves
-// (SOCKET, SOCKADDR_IN, FD_*, WSAE*, inet_addr ...) are the system's and come
-// with platform/wintypes.h. Only what the project defines itself lives here, in
-// operating-system independent declarations.
+// (SOCKET, SOCKADDR_IN, FD_*, WSAE*, inet_addr ...) are the system's: the SDK
+// wrapper declares them on Windows, host/winsock_host.h on the host. Only what
+// the project defines itself lives here, in operating-system independent
+// declarations.
 #pragma once
 
 #include "platform/wintypes.h"
+
+// NOTE: on the host only the files that use sockets see the stand-ins: their
+// inet_addr clashes with the C library's <arpa/inet.h>, which the Linux tools
+// include beside the client's headers.
+#if !defined(_WIN32)
+#include "platform/host/winsock_host.h"
+#endif
 
 class CAsyncSocket {
   public:

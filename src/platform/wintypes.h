@@ -2,9 +2,10 @@
 // SDK itself (one wrapper, one name policy); on the host it is host/'s
 // stand-in declarations of the same names with the same values. Everything the
 // Windows SDK or C runtime declares (DWORD, HWND, MB_*, CreateFileA,
-// GetPrivateProfileStringA, SendMessage, SOCKADDR_IN, inet_addr,
-// _beginthreadex ...) comes from here; the other headers of src/platform/
-// declare only what the project defines itself.
+// GetPrivateProfileStringA, SendMessage, _beginthreadex ...) comes from here;
+// the Windows Sockets names come with platform/socket.h (on Windows they are
+// here already). The other headers of src/platform/ declare only what the
+// project defines itself.
 //
 // NOTE: every translation unit sees the system's names through this header
 // before any other: the SDK's A/W macros rename functions and framework
@@ -19,5 +20,4 @@
 #include "platform/host/wintypes_host.h"
 
 #include "platform/host/winfiles_host.h"
-#include "platform/host/winsock_host.h"
 #endif
