@@ -93,13 +93,14 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::string& di
 }
 
 ServerProcess::ServerProcess(const std::string& contentDir, const std::string& addr, unsigned port,
-                             bool once) {
+                             bool once, const std::vector<std::string>& extra) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         return;
     std::vector<std::string> argv = {TV_SERVER_EXE, "--bind", addr, "--port", std::to_string(port)};
     if (once)
         argv.push_back("--once");
+    argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(contentDir);
     m_pid = Spawn(argv, "", out[1], out[1]);
     ::close(out[1]);
@@ -132,6 +133,25 @@ std::string ServerProcess::Finish(int timeoutMs) {
         }
     }
     return m_out;
+}
+
+const std::string& ServerProcess::Output(int waitMs) {
+    const std::int64_t deadline = NowMs() + waitMs;
+    do {
+        pollfd p{m_outFd, POLLIN, 0};
+        if (m_outFd >= 0 && ::poll(&p, 1, 10) > 0 && !Drain(m_outFd, m_out)) {
+            ::close(m_outFd);
+            m_outFd = -1;
+        }
+    } while (NowMs() < deadline);
+    return m_out;
+}
+
+bool ServerProcess::WaitFor(const std::string& text, int timeoutMs) {
+    const std::int64_t deadline = NowMs() + timeoutMs;
+    while (m_out.find(text) == std::string::npos && NowMs() < deadline && m_outFd >= 0)
+        Output(0);
+    return m_out.find(text) != std::string::npos;
 }
 
 std::string PublishedBody(const std::string& contentDir, const std::string& name) {

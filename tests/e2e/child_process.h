@@ -23,12 +23,17 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::string& di
 class ServerProcess {
   public:
     ServerProcess(const std::string& contentDir, const std::string& addr = "127.0.0.1",
-                  unsigned port = 0, bool once = true);
+                  unsigned port = 0, bool once = true, const std::vector<std::string>& extra = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     unsigned Port() const { return m_port; }
+    pid_t Pid() const { return m_pid; }
+    // What it printed so far (reads what is waiting, up to waitMs for more).
+    const std::string& Output(int waitMs = 0);
+    // Reads its output until it holds text or timeoutMs passes.
+    bool WaitFor(const std::string& text, int timeoutMs = 10000);
     // Waits for the server to exit (it does after one client with --once)
     // and returns what it printed.
     std::string Finish(int timeoutMs = 10000);

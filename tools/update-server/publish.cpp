@@ -248,9 +248,6 @@ bool Publisher::PrepareBody(const ContentFile& f, Body& body) {
     struct stat before {};
     if (::stat(f.path.c_str(), &before) != 0)
         return Fail("cannot read " + f.path + ": " + std::strerror(errno));
-    std::string hash, error;
-    if (!Sha256File(f.path, hash, error))
-        return Fail(error);
     const std::uint32_t mtime = before.st_mtime > 0 && before.st_mtime <= 0xffffffffLL
                                     ? static_cast<std::uint32_t>(before.st_mtime)
                                     : 0;
@@ -259,6 +256,9 @@ bool Publisher::PrepareBody(const ContentFile& f, Body& body) {
         return Fail(m_manifest.path + ":" + std::to_string(f.line) + ": " + f.path + " is " +
                     std::to_string(before.st_size) +
                     " bytes: a body must be below 2 GiB (2147483648 bytes)");
+    std::string hash, error;
+    if (!Sha256File(f.path, hash, error))
+        return Fail(error);
     if (!(candidate && TryAsIs(f, hash, body)) && !Compress(f, hash, mtime, body))
         return false;
     struct stat after {

@@ -142,6 +142,8 @@ void Switch(ServerShared& shared) {
 
 void StartStopping(ServerShared& shared) {
     const std::int64_t now = MonotonicMs();
+    // Refused from here on: the port stops listening before the log says so.
+    ::shutdown(shared.listenFd, SHUT_RD);
     if (shared.stopLevel.load() == 0) {
         shared.graceEndMs = now + shared.options.graceMs;
         shared.stopLevel = 1;
@@ -151,7 +153,6 @@ void StartStopping(ServerShared& shared) {
         shared.stopLevel = 2;
         LogLine("stopping now");
     }
-    ::shutdown(shared.listenFd, SHUT_RD);
     const std::uint64_t one = 1;
     (void)!::write(shared.wakeFd, &one, sizeof one);
 }
