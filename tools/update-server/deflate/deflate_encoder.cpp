@@ -2,6 +2,7 @@
 // writes them as blocks and slides the window.
 #include "deflate_encoder.h"
 
+#include "block_splitter.h"
 #include "block_writer.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@ namespace {
 // Input parsed per segment; a match may run this far past the segment's end.
 constexpr std::size_t kSegment = 256 * 1024;
 constexpr std::size_t kLookahead = kMaxMatch + 8;
+constexpr int kOptimalRounds = 6;
 constexpr std::size_t kBufferSize = kWindowSize + kSegment + kLookahead;
 
 } // namespace
@@ -26,6 +28,8 @@ DeflateEncoder::DeflateEncoder(int level) : m_buf(kBufferSize) {
     level = std::clamp(level, kFastestLevel, kBestLevel);
     m_params = kParams[level];
     m_lazy = m_params.lazy > 0;
+    m_optimal = level == kBestLevel;
+    m_split = level >= kBestLevel ? SplitEffort{1024, 128} : SplitEffort{4096, 512};
 }
 
 void DeflateEncoder::Write(const unsigned char* data, std::size_t size,
@@ -112,13 +116,41 @@ void DeflateEncoder::Parse(std::size_t limit) {
     }
 }
 
+void DeflateEncoder::ParseOptimal(std::size_t limit) {
+    const unsigned char* buf = m_buf.data();
+    std::uint16_t distOf[kMaxMatch + 1];
+    m_optimalParser.Begin(m_pos);
+    for (std::size_t p = m_pos; p < limit; ++p) {
+        InsertUpTo(p);
+        // Matches end at the segment's end, where the parse must end too.
+        const auto room = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, limit - p));
+        const unsigned longest =
+            m_matches.AllLengths(buf, static_cast<std::uint32_t>(p), room, m_params.chain, distOf);
+        m_optimalParser.AddPosition(distOf, longest);
+    }
+    m_tokens = m_optimalParser.Parse(buf, kOptimalRounds, m_split);
+    m_pos = limit;
+}
+
 void DeflateEncoder::CompressSegment(bool final) {
     const std::size_t start = m_pos;
     const std::size_t limit = final ? m_end : m_end - kLookahead;
     m_tokens.clear();
-    Parse(limit);
-    WriteBlock(m_bits, m_tokens.data(), m_tokens.size(), m_buf.data() + start, m_pos - start,
-               final);
+    if (m_optimal)
+        ParseOptimal(limit);
+    else
+        Parse(limit);
+    const std::vector<std::size_t> ends = SplitBlocks(m_tokens.data(), m_tokens.size(), m_split);
+    std::size_t first = 0, raw = start;
+    for (std::size_t end : ends) {
+        std::size_t span = 0;
+        for (std::size_t i = first; i < end; ++i)
+            span += m_tokens[i].Span();
+        WriteBlock(m_bits, m_tokens.data() + first, end - first, m_buf.data() + raw, span,
+                   final && end == ends.back());
+        first = end;
+        raw += span;
+    }
 }
 
 void DeflateEncoder::SlideWindow() {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "bit_writer.h"
+#include "block_splitter.h"
 #include "match_finder.h"
+#include "optimal_parser.h"
 #include "tables.h"
 
 #include <cstddef>
@@ -36,6 +38,7 @@ class DeflateEncoder {
     };
 
     void CompressSegment(bool final);
+    void ParseOptimal(std::size_t limit);
     void Parse(std::size_t limit);
     void SlideWindow();
     void InsertUpTo(std::size_t end);
@@ -47,11 +50,14 @@ class DeflateEncoder {
 
     Params m_params;
     bool m_lazy;
+    SplitEffort m_split;
     std::vector<unsigned char> m_buf;
     std::size_t m_end = 0;      // valid bytes in m_buf
     std::size_t m_pos = 0;      // next byte to parse
     std::size_t m_inserted = 0; // positions below this are on the hash chains
     MatchFinder m_matches;
+    bool m_optimal;
+    OptimalParser m_optimalParser;
     std::vector<Token> m_tokens;
     BitWriter m_bits;
 };

@@ -10,6 +10,8 @@ namespace tvserver::deflate {
 
 namespace {
 
+constexpr std::uint32_t kFarShortMatch = 4096;
+
 // Bytes that agree at a and b, up to limit.
 unsigned CommonLength(const unsigned char* a, const unsigned char* b, unsigned limit) {
     unsigned n = 0;
@@ -48,7 +50,9 @@ Match MatchFinder::Longest(const unsigned char* buf, std::uint32_t pos, unsigned
         // The byte that would make this candidate longer than the best.
         if (there[bestLength] == here[bestLength] && there[0] == here[0]) {
             const unsigned len = CommonLength(here, there, maxLength);
-            if (len > bestLength) {
+            // A three-byte match far back costs about as much as three
+            // literals and blocks a better parse.
+            if (len > bestLength && (len > kMinMatch || dist <= kFarShortMatch)) {
                 bestLength = len;
                 best.length = len;
                 best.dist = dist;
