@@ -1,0 +1,115 @@
+// Win32 backend: CDialog over the dialog manager. Each dialog is built from
+// its template (platform/resources.h) as an in-memory DLGTEMPLATEEX; a modal
+// run is the dialog manager's own (DialogBoxIndirectParam), so Enter, Escape
+// and the close box reach the common command handling as WM_COMMAND IDOK /
+// IDCANCEL and WM_CLOSE, and runs nest (a modal dialog opened by a socket
+// notification inside another one's run).
+#include "platform/win32/dialog_template.h"
+#include "platform/win32/event_loop.h"
+#include "platform/win32/window.h"
+#include "platform/wnd.h"
+
+namespace {
+
+struct InitParam {
+    CDialog* pDlg;
+    bool bModal;
+    HWND hWnd = nullptr; // set once the window exists
+};
+
+// As the framework does for a dialog whose template gives no position: a
+// top-level dialog that OnInitDialog did not move is centred.
+void CenterIfNotMoved(CDialog* pDlg, HWND hWnd, const RECT& before) {
+    if (!IsWindow(hWnd) || (GetWindowLongPtrW(hWnd, GWL_STYLE) & WS_CHILD))
+        return;
+    RECT after;
+    GetWindowRect(hWnd, &after);
+    if (EqualRect(&before, &after))
+        pDlg->CenterWindow();
+}
+
+INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
+    if (message != WM_INITDIALOG)
+        return FALSE; // everything else reaches the object through the routing
+    auto* init = reinterpret_cast<InitParam*>(lParam);
+    init->hWnd = hWnd;
+    if (init->bModal)
+        tvwin::PushModal(hWnd);
+    tvwin::AttachWindow(hWnd, init->pDlg, true);
+    RECT before;
+    GetWindowRect(hWnd, &before);
+    const BOOL bFocusDefault = init->pDlg->OnInitDialog();
+    CenterIfNotMoved(init->pDlg, hWnd, before);
+    return bFocusDefault;
+}
+
+// The progress bar is a common control; the list box, buttons and texts are
+// the system's own classes, drawn through common controls 6 by the manifest.
+void EnsureCommonControls() {
+    static const bool s_done = [] {
+        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        return InitCommonControlsEx(&icc) != FALSE;
+    }();
+    (void)s_done;
+}
+
+HWND ParentWindow(CWnd* pParent) {
+    return pParent && IsWindow(pParent->m_hWnd) ? pParent->m_hWnd : nullptr;
+}
+
+} // namespace
+
+INT_PTR CDialog::DoModal() {
+    const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
+    tvwin::BindUiThreadIfUnbound();
+    if (!t || m_hWnd != nullptr || !tvwin::IsUiThread())
+        return -1;
+    EnsureCommonControls();
+    const tvwin::DialogTemplateBytes bytes = tvwin::BuildDialogTemplate(*t);
+    InitParam init{this, true};
+    // The dialog manager destroys the window before it returns.
+    const INT_PTR result =
+        DialogBoxIndirectParamW(tvwin::Instance(), tvwin::AsDialogTemplate(bytes),
+                                ParentWindow(m_pParentWnd), DialogProc, reinterpret_cast<LPARAM>(&init));
+    if (init.hWnd)
+        tvwin::PopModal(init.hWnd);
+    return result;
+}
+
+BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
+    const DialogTemplate* t = AfxFindDialogTemplate(nIDTemplate);
+    tvwin::BindUiThreadIfUnbound();
+    if (!t || m_hWnd != nullptr || !tvwin::IsUiThread())
+        return FALSE;
+    EnsureCommonControls();
+    m_nIDTemplate = nIDTemplate;
+    m_pParentWnd = pParentWnd;
+    const tvwin::DialogTemplateBytes bytes = tvwin::BuildDialogTemplate(*t);
+    InitParam init{this, false};
+    HWND h = CreateDialogIndirectParamW(tvwin::Instance(), tvwin::AsDialogTemplate(bytes),
+                                        ParentWindow(pParentWnd), DialogProc,
+                                        reinterpret_cast<LPARAM>(&init));
+    return h != nullptr;
+}
+
+void CDialog::EndDialog(int nResult) {
+    HWND h = m_hWnd;
+    if (h == nullptr)
+        return;
+    if (!tvwin::IsUiThread()) {
+        ::PostMessageW(h, tvwin::kEndDialogMessage, static_cast<WPARAM>(nResult), 0);
+        return;
+    }
+    if (tvwin::IsModal(h))
+        ::EndDialog(h, nResult);
+    else
+        ::ShowWindow(h, SW_HIDE);
+}
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
+    if (rControl.m_hWnd != nullptr)
+        return;
+    HWND h = GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
+    if (h != nullptr)
+        tvwin::AttachWindow(h, &rControl, false);
+}

@@ -1,0 +1,93 @@
+// Win32 backend: the user-interface thread, the modal stack and the
+// restricted pump.
+#include "platform/win32/event_loop.h"
+
+#include <atomic>
+#include <vector>
+
+namespace tvwin {
+
+namespace {
+
+std::atomic<DWORD> g_uiThread{0};
+// The innermost visible modal dialog, readable from a worker that shows a
+// message box while the user-interface thread waits for it.
+std::atomic<HWND> g_boxOwner{nullptr};
+
+// NOTE: leaked on purpose, as every static of this backend that a window
+// procedure touches: a worker may end the process while the user-interface
+// thread still runs, and no destructor may pull this away from under it.
+std::vector<HWND>& ModalStack() {
+    static auto* stack = new std::vector<HWND>;
+    return *stack;
+}
+
+void UpdateOwner() {
+    HWND owner = nullptr;
+    for (auto it = ModalStack().rbegin(); it != ModalStack().rend(); ++it)
+        if (IsWindow(*it) && IsWindowVisible(*it)) {
+            owner = *it;
+            break;
+        }
+    g_boxOwner.store(owner);
+}
+
+} // namespace
+
+bool IsUiThread() {
+    return g_uiThread.load() == GetCurrentThreadId();
+}
+
+void BindUiThread() {
+    g_uiThread.store(GetCurrentThreadId());
+}
+
+void BindUiThreadIfUnbound() {
+    DWORD none = 0;
+    g_uiThread.compare_exchange_strong(none, GetCurrentThreadId());
+}
+
+HINSTANCE Instance() {
+    return GetModuleHandleW(nullptr);
+}
+
+void PushModal(HWND hDlg) {
+    ModalStack().push_back(hDlg);
+    UpdateOwner();
+}
+
+void PopModal(HWND hDlg) {
+    auto& stack = ModalStack();
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+        if (*it == hDlg) {
+            stack.erase(std::next(it).base());
+            break;
+        }
+    UpdateOwner();
+}
+
+bool IsModal(HWND hDlg) {
+    for (HWND h : ModalStack())
+        if (h == hDlg)
+            return true;
+    return false;
+}
+
+HWND MessageBoxOwner() {
+    if (IsUiThread())
+        UpdateOwner(); // visibility may have changed since the last push
+    HWND owner = g_boxOwner.load();
+    return owner && IsWindow(owner) ? owner : nullptr;
+}
+
+void ServeSentAndPaint() {
+    MSG msg;
+    // A peek for sent messages only runs them; nothing posted is removed.
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    // NOTE: bounded, so a window that never validates itself cannot hold the
+    // thread here.
+    for (int i = 0; i < 64 && PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        DispatchMessageW(&msg);
+}
+
+} // namespace tvwin

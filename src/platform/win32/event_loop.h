@@ -1,0 +1,42 @@
+// Win32 backend: the user-interface thread and its restricted waits. The
+// message loops themselves are the system's (the dialog manager's modal loop,
+// the message box's); what the backend adds is the binding of the one
+// user-interface thread, the stack of modal dialogs (owners of message
+// boxes) and the restricted pump that only paints.
+#pragma once
+
+#include "platform/wintypes.h"
+
+namespace tvwin {
+
+// The thread that runs the windows. Bound by the program entry, or by the
+// first window, socket or wait made on a thread while none is bound (tests).
+bool IsUiThread();
+void BindUiThread();
+void BindUiThreadIfUnbound();
+
+// The module whose resources (icon 130, the version) the program has.
+HINSTANCE Instance();
+
+// Private messages. Socket notifications go to the hidden socket window; the
+// end request to the dialog whose run a worker ends.
+constexpr UINT kSocketMessage = WM_APP + 0x3F00;
+constexpr UINT kSocketDrainMessage = WM_APP + 0x3F01;
+constexpr UINT kHostLookupMessage = WM_APP + 0x3F02;
+constexpr UINT kEndDialogMessage = WM_APP + 0x3F03;
+
+// Modal dialogs of the user-interface thread, innermost last. The innermost
+// visible one owns every message box, also the ones a worker shows.
+void PushModal(HWND hDlg);
+void PopModal(HWND hDlg);
+bool IsModal(HWND hDlg);
+HWND MessageBoxOwner();
+
+// One round of the restricted pump: serves messages other threads send to
+// this thread's windows and paints what is invalid; takes nothing from the
+// posted queue (input, socket notifications, posted requests stay there).
+void ServeSentAndPaint();
+// The wake mask of a restricted wait: sent messages and painting.
+constexpr DWORD kRestrictedWake = QS_SENDMESSAGE | QS_PAINT;
+
+} // namespace tvwin
