@@ -64,7 +64,7 @@ std::string& CmdLine() {
 }
 
 void ShowCursorState() {
-    SetCursor(LoadCursorW(nullptr, tvwin::g_waitCursorDepth > 0 ? IDC_WAIT : IDC_ARROW));
+    SetCursor(LoadCursorW(nullptr, tvwin32::g_waitCursorDepth > 0 ? IDC_WAIT : IDC_ARROW));
 }
 
 } // namespace
@@ -92,14 +92,14 @@ int CWinApp::ExitInstance() {
 }
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
-    return ::LoadIconW(tvwin::Instance(), MAKEINTRESOURCEW(nIDResource));
+    return ::LoadIconW(tvwin32::Instance(), MAKEINTRESOURCEW(nIDResource));
 }
 
 void CWinApp::DoWaitCursor(int nCode) {
     if (nCode > 0)
-        ++tvwin::g_waitCursorDepth;
-    else if (nCode < 0 && tvwin::g_waitCursorDepth > 0)
-        --tvwin::g_waitCursorDepth;
+        ++tvwin32::g_waitCursorDepth;
+    else if (nCode < 0 && tvwin32::g_waitCursorDepth > 0)
+        --tvwin32::g_waitCursorDepth;
     ShowCursorState();
 }
 
@@ -136,8 +136,8 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     if ((nType & MB_ICONMASK) == 0 &&
         ((nType & MB_TYPEMASK) == MB_OK || (nType & MB_TYPEMASK) == MB_OKCANCEL))
         nType |= MB_ICONEXCLAMATION;
-    HWND hOwner = tvwin::MessageBoxOwner();
-    if (hOwner == nullptr && tvwin::IsUiThread())
+    HWND hOwner = tvwin32::MessageBoxOwner();
+    if (hOwner == nullptr && tvwin32::IsUiThread())
         nType |= MB_TASKMODAL;
     const tvplatform::WindowString text = tvplatform::ToWindowText(lpszText);
     const tvplatform::WindowString caption = tvplatform::ToWindowText(AfxGetAppName());

@@ -34,8 +34,8 @@ INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
     auto* init = reinterpret_cast<InitParam*>(lParam);
     init->hWnd = hWnd;
     if (init->bModal)
-        tvwin::PushModal(hWnd);
-    tvwin::AttachWindow(hWnd, init->pDlg, true);
+        tvwin32::PushModal(hWnd);
+    tvwin32::AttachWindow(hWnd, init->pDlg, true);
     RECT before;
     GetWindowRect(hWnd, &before);
     const BOOL bFocusDefault = init->pDlg->OnInitDialog();
@@ -61,32 +61,32 @@ HWND ParentWindow(CWnd* pParent) {
 
 INT_PTR CDialog::DoModal() {
     const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
-    tvwin::BindUiThreadIfUnbound();
-    if (!t || m_hWnd != nullptr || !tvwin::IsUiThread())
+    tvwin32::BindUiThreadIfUnbound();
+    if (!t || m_hWnd != nullptr || !tvwin32::IsUiThread())
         return -1;
     EnsureCommonControls();
-    const tvwin::DialogTemplateBytes bytes = tvwin::BuildDialogTemplate(*t);
+    const tvwin32::DialogTemplateBytes bytes = tvwin32::BuildDialogTemplate(*t);
     InitParam init{this, true};
     // The dialog manager destroys the window before it returns.
-    const INT_PTR result =
-        DialogBoxIndirectParamW(tvwin::Instance(), tvwin::AsDialogTemplate(bytes),
-                                ParentWindow(m_pParentWnd), DialogProc, reinterpret_cast<LPARAM>(&init));
+    const INT_PTR result = DialogBoxIndirectParamW(
+        tvwin32::Instance(), tvwin32::AsDialogTemplate(bytes), ParentWindow(m_pParentWnd),
+        DialogProc, reinterpret_cast<LPARAM>(&init));
     if (init.hWnd)
-        tvwin::PopModal(init.hWnd);
+        tvwin32::PopModal(init.hWnd);
     return result;
 }
 
 BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     const DialogTemplate* t = AfxFindDialogTemplate(nIDTemplate);
-    tvwin::BindUiThreadIfUnbound();
-    if (!t || m_hWnd != nullptr || !tvwin::IsUiThread())
+    tvwin32::BindUiThreadIfUnbound();
+    if (!t || m_hWnd != nullptr || !tvwin32::IsUiThread())
         return FALSE;
     EnsureCommonControls();
     m_nIDTemplate = nIDTemplate;
     m_pParentWnd = pParentWnd;
-    const tvwin::DialogTemplateBytes bytes = tvwin::BuildDialogTemplate(*t);
+    const tvwin32::DialogTemplateBytes bytes = tvwin32::BuildDialogTemplate(*t);
     InitParam init{this, false};
-    HWND h = CreateDialogIndirectParamW(tvwin::Instance(), tvwin::AsDialogTemplate(bytes),
+    HWND h = CreateDialogIndirectParamW(tvwin32::Instance(), tvwin32::AsDialogTemplate(bytes),
                                         ParentWindow(pParentWnd), DialogProc,
                                         reinterpret_cast<LPARAM>(&init));
     return h != nullptr;
@@ -96,11 +96,11 @@ void CDialog::EndDialog(int nResult) {
     HWND h = m_hWnd;
     if (h == nullptr)
         return;
-    if (!tvwin::IsUiThread()) {
-        ::PostMessageW(h, tvwin::kEndDialogMessage, static_cast<WPARAM>(nResult), 0);
+    if (!tvwin32::IsUiThread()) {
+        ::PostMessageW(h, tvwin32::kEndDialogMessage, static_cast<WPARAM>(nResult), 0);
         return;
     }
-    if (tvwin::IsModal(h))
+    if (tvwin32::IsModal(h))
         ::EndDialog(h, nResult);
     else
         ::ShowWindow(h, SW_HIDE);
@@ -111,5 +111,5 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
         return;
     HWND h = GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
     if (h != nullptr)
-        tvwin::AttachWindow(h, &rControl, false);
+        tvwin32::AttachWindow(h, &rControl, false);
 }

@@ -9,7 +9,7 @@
 
 #include "platform/common/window_text.h"
 
-namespace tvwin {
+namespace tvwin32 {
 
 namespace {
 
@@ -112,4 +112,4 @@ DialogTemplateBytes BuildDialogTemplate(const DialogTemplate& t) {
     return w.Finish();
 }
 
-} // namespace tvwin
+} // namespace tvwin32

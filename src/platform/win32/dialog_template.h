@@ -8,7 +8,7 @@
 
 #include <vector>
 
-namespace tvwin {
+namespace tvwin32 {
 
 // DWORD storage, so the template and each item start DWORD-aligned as the
 // dialog manager requires.
@@ -20,4 +20,4 @@ inline LPCDLGTEMPLATEW AsDialogTemplate(const DialogTemplateBytes& bytes) {
     return reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data());
 }
 
-} // namespace tvwin
+} // namespace tvwin32

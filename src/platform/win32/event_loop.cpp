@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-namespace tvwin {
+namespace tvwin32 {
 
 namespace {
 
@@ -90,4 +90,4 @@ void ServeSentAndPaint() {
         DispatchMessageW(&msg);
 }
 
-} // namespace tvwin
+} // namespace tvwin32

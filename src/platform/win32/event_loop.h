@@ -7,7 +7,7 @@
 
 #include "platform/wintypes.h"
 
-namespace tvwin {
+namespace tvwin32 {
 
 // The thread that runs the windows. Bound by the program entry, or by the
 // first window, socket or wait made on a thread while none is bound (tests).
@@ -39,4 +39,4 @@ void ServeSentAndPaint();
 // The wake mask of a restricted wait: sent messages and painting.
 constexpr DWORD kRestrictedWake = QS_SENDMESSAGE | QS_PAINT;
 
-} // namespace tvwin
+} // namespace tvwin32

@@ -30,8 +30,8 @@
 
 struct CAsyncSocket::State {
     CAsyncSocket* owner = nullptr;
-    long lEvent = 0;            // the notifications the caller asked for
-    bool closeHeld = false;     // an orderly FD_CLOSE waits for the data to be read
+    long lEvent = 0;        // the notifications the caller asked for
+    bool closeHeld = false; // an orderly FD_CLOSE waits for the data to be read
 };
 
 namespace {
@@ -72,7 +72,7 @@ bool DataWaiting(SOCKET s) {
 void PostDrain() {
     if (!g_drainPosted && !Queue().empty() && g_notifyWnd) {
         g_drainPosted = true;
-        PostMessageW(g_notifyWnd, tvwin::kSocketDrainMessage, 0, 0);
+        PostMessageW(g_notifyWnd, tvwin32::kSocketDrainMessage, 0, 0);
     }
 }
 
@@ -131,15 +131,15 @@ void ForgetLookup(HANDLE task);
 
 LRESULT CALLBACK NotifyProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case tvwin::kSocketMessage:
+    case tvwin32::kSocketMessage:
         Queue().push_back({static_cast<SOCKET>(wParam), lParam});
         Drain();
         return 0;
-    case tvwin::kSocketDrainMessage:
+    case tvwin32::kSocketDrainMessage:
         g_drainPosted = false;
         Drain();
         return 0;
-    case tvwin::kHostLookupMessage:
+    case tvwin32::kHostLookupMessage:
         ForgetLookup(reinterpret_cast<HANDLE>(wParam)); // one its caller gave up on
         return 0;
     default:
@@ -152,18 +152,18 @@ bool EnsureNotifyWindow() {
         return true;
     WNDCLASSW wc = {};
     wc.lpfnWndProc = NotifyProc;
-    wc.hInstance = tvwin::Instance();
+    wc.hInstance = tvwin32::Instance();
     wc.lpszClassName = L"TorvaneSocketNotify";
     RegisterClassW(&wc); // fails harmlessly when already registered
     g_notifyWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  tvwin::Instance(), nullptr);
+                                  tvwin32::Instance(), nullptr);
     return g_notifyWnd != nullptr;
 }
 
 // Takes every queued notification of the system queue into ours, in order.
 void TakeQueued() {
     MSG msg;
-    while (PeekMessageW(&msg, g_notifyWnd, tvwin::kSocketMessage, tvwin::kSocketMessage,
+    while (PeekMessageW(&msg, g_notifyWnd, tvwin32::kSocketMessage, tvwin32::kSocketMessage,
                         PM_REMOVE))
         Queue().push_back({static_cast<SOCKET>(msg.wParam), msg.lParam});
 }
@@ -178,20 +178,20 @@ template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
     bool matched = false;
     for (;;) {
         MSG msg;
-        while (!matched && PeekMessageW(&msg, g_notifyWnd, tvwin::kSocketMessage,
-                                        tvwin::kHostLookupMessage, PM_REMOVE)) {
+        while (!matched && PeekMessageW(&msg, g_notifyWnd, tvwin32::kSocketMessage,
+                                        tvwin32::kHostLookupMessage, PM_REMOVE)) {
             if (match(msg))
                 matched = true;
-            else if (msg.message == tvwin::kSocketMessage)
+            else if (msg.message == tvwin32::kSocketMessage)
                 Queue().push_back({static_cast<SOCKET>(msg.wParam), msg.lParam});
-            else if (msg.message == tvwin::kHostLookupMessage)
+            else if (msg.message == tvwin32::kHostLookupMessage)
                 ForgetLookup(reinterpret_cast<HANDLE>(msg.wParam));
             else
                 g_drainPosted = false; // taken here; posted again below
         }
         if (matched)
             break;
-        tvwin::ServeSentAndPaint();
+        tvwin32::ServeSentAndPaint();
         DWORD timeout = INFINITE;
         if (deadline != 0) {
             const ULONGLONG now = GetTickCount64();
@@ -200,7 +200,7 @@ template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
             timeout = static_cast<DWORD>(deadline - now);
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout,
-                                  QS_POSTMESSAGE | tvwin::kRestrictedWake);
+                                  QS_POSTMESSAGE | tvwin32::kRestrictedWake);
     }
     // What is still in the system queue comes after what was kept here.
     TakeQueued();
@@ -213,7 +213,7 @@ template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
 // timeout. An FD_CLOSE that ends the wait is also kept for delivery.
 bool WaitForSocket(SOCKET s, long events, ULONGLONG deadline, LPARAM& lParam) {
     return WaitRestricted(deadline, [&](const MSG& msg) {
-        if (msg.message != tvwin::kSocketMessage || static_cast<SOCKET>(msg.wParam) != s ||
+        if (msg.message != tvwin32::kSocketMessage || static_cast<SOCKET>(msg.wParam) != s ||
             !(WSAGETSELECTEVENT(msg.lParam) & events))
             return false;
         lParam = msg.lParam;
@@ -256,15 +256,15 @@ bool Resolve(const char* text, ULONGLONG deadline, ULONG& addr) {
     if (addr != INADDR_NONE)
         return true;
     auto* lookup = new Lookup;
-    lookup->task = WSAAsyncGetHostByName(g_notifyWnd, tvwin::kHostLookupMessage, text, lookup->buf,
-                                         sizeof lookup->buf);
+    lookup->task = WSAAsyncGetHostByName(g_notifyWnd, tvwin32::kHostLookupMessage, text,
+                                         lookup->buf, sizeof lookup->buf);
     if (!lookup->task) {
         delete lookup;
         return false;
     }
     LPARAM result = 0;
     const bool done = WaitRestricted(deadline, [&](const MSG& msg) {
-        if (msg.message != tvwin::kHostLookupMessage ||
+        if (msg.message != tvwin32::kHostLookupMessage ||
             reinterpret_cast<HANDLE>(msg.wParam) != lookup->task)
             return false;
         result = msg.lParam;
@@ -317,8 +317,8 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
         WSASetLastError(WSAEINVAL);
         return FALSE;
     }
-    tvwin::BindUiThreadIfUnbound();
-    if (!tvwin::IsUiThread() || !EnsureNotifyWindow()) {
+    tvwin32::BindUiThreadIfUnbound();
+    if (!tvwin32::IsUiThread() || !EnsureNotifyWindow()) {
         WSASetLastError(WSAEINVAL);
         return FALSE;
     }
@@ -331,7 +331,7 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
     local.sin_addr.s_addr =
         lpszSocketAddress && *lpszSocketAddress ? inet_addr(lpszSocketAddress) : INADDR_ANY;
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        WSAAsyncSelect(s, g_notifyWnd, tvwin::kSocketMessage, lEvent | kAlwaysSelected) != 0) {
+        WSAAsyncSelect(s, g_notifyWnd, tvwin32::kSocketMessage, lEvent | kAlwaysSelected) != 0) {
         const int error = WSAGetLastError();
         closesocket(s);
         WSASetLastError(error);
@@ -490,7 +490,7 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
             m_bBlocking = FALSE;
             if (WSAGETSELECTEVENT(result) == FD_CLOSE) {
                 WSASetLastError(WSAGETSELECTERROR(result) ? WSAGETSELECTERROR(result)
-                                                           : WSAECONNRESET);
+                                                          : WSAECONNRESET);
                 return SOCKET_ERROR;
             }
             continue;

@@ -27,7 +27,7 @@ const DWORD kParkTimeoutMs = 2000;
 // begins) and returns once the user-interface thread has stopped for good, so
 // nothing of the user interface runs while the runtime tears down.
 void ParkUiThreadAtExit() {
-    if (tvwin::IsUiThread())
+    if (tvwin32::IsUiThread())
         return;
     SetEvent(g_parkRequest);
     WaitForSingleObject(g_parkTaken, kParkTimeoutMs);
@@ -42,19 +42,20 @@ void ParkUiThreadAtExit() {
 } // namespace
 
 DWORD AfxWaitForWorker(HANDLE hThread) {
-    if (!tvwin::IsUiThread())
+    if (!tvwin32::IsUiThread())
         return WaitForSingleObject(hThread, INFINITE);
     static const bool s_registered = std::atexit(ParkUiThreadAtExit) == 0;
     (void)s_registered;
     HANDLE handles[2] = {hThread, g_parkRequest};
     for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, tvwin::kRestrictedWake);
+        const DWORD r =
+            MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, tvwin32::kRestrictedWake);
         if (r == WAIT_OBJECT_0)
             return WAIT_OBJECT_0;
         if (r == WAIT_OBJECT_0 + 1)
             Park();
         if (r != WAIT_OBJECT_0 + 2)
             return WAIT_FAILED; // an invalid handle, never signalled
-        tvwin::ServeSentAndPaint();
+        tvwin32::ServeSentAndPaint();
     }
 }

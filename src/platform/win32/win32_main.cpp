@@ -5,7 +5,7 @@
 #include "platform/win32/event_loop.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    tvwin::BindUiThread();
+    tvwin32::BindUiThread();
     CWinApp* app = AfxGetApp();
     if (!app)
         return 1;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <unordered_map>
 
-namespace tvwin {
+namespace tvwin32 {
 
 int g_waitCursorDepth = 0;
 
@@ -22,7 +22,7 @@ namespace {
 
 struct Entry {
     CWnd* pWnd = nullptr;
-    WNDPROC original = nullptr; // set when the window's messages are routed
+    WNDPROC original = nullptr;    // set when the window's messages are routed
     std::unique_ptr<CWnd> standIn; // FromHandle's object for an unattached window
 };
 
@@ -116,7 +116,7 @@ void DetachWindow(HWND hWnd) {
     ForgetDeadWindows();
 }
 
-} // namespace tvwin
+} // namespace tvwin32
 
 // ---- 2. CWnd --------------------------------------------------------------------
 
@@ -124,13 +124,13 @@ CWnd::~CWnd() {
     HWND h = m_hWnd;
     if (h == nullptr)
         return;
-    tvwin::Entry* e = tvwin::Find(h);
+    tvwin32::Entry* e = tvwin32::Find(h);
     if (e && e->pWnd == this) {
         // A dialog object that goes first takes its window with it; a
         // control's window belongs to its dialog.
         const bool bRouted = e->original != nullptr;
-        tvwin::DetachWindow(h);
-        if (bRouted && ::IsWindow(h) && tvwin::IsUiThread())
+        tvwin32::DetachWindow(h);
+        if (bRouted && ::IsWindow(h) && tvwin32::IsUiThread())
             ::DestroyWindow(h);
     }
     m_hWnd = nullptr;
@@ -139,7 +139,7 @@ CWnd::~CWnd() {
 CWnd* CWnd::FromHandle(HWND hWnd) {
     if (hWnd == nullptr || !IsWindow(hWnd))
         return nullptr;
-    auto& e = tvwin::Windows()[hWnd];
+    auto& e = tvwin32::Windows()[hWnd];
     if (e.pWnd)
         return e.pWnd;
     if (!e.standIn) {
@@ -224,7 +224,7 @@ BOOL CWnd::DestroyWindow() {
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    tvwin::Entry* e = tvwin::Find(m_hWnd);
+    tvwin32::Entry* e = tvwin32::Find(m_hWnd);
     if (e && e->original)
         return CallWindowProcW(e->original, m_hWnd, message, wParam, lParam);
     return ::DefWindowProcW(m_hWnd, message, wParam, lParam);

@@ -8,7 +8,7 @@
 
 #include "platform/wnd.h"
 
-namespace tvwin {
+namespace tvwin32 {
 
 // Attaches pWnd to hWnd; with bRoute the window's messages go to
 // pWnd->WindowProc from now on.
@@ -21,4 +21,4 @@ void DetachWindow(HWND hWnd);
 // Busy cursor depth of the application (CWinApp::DoWaitCursor).
 extern int g_waitCursorDepth;
 
-} // namespace tvwin
+} // namespace tvwin32
