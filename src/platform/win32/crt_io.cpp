@@ -1,12 +1,9 @@
-// Win32 backend of platform/crt_io.h: the decompressor's descriptor functions
-// over the Windows C runtime. Every descriptor is opened untranslated
-// (_O_BINARY) and not inherited by a started game (_O_NOINHERIT). File
-// status, permissions and time stamps go through the Win32 calls directly:
-// the runtime's _stat reports no file identity (st_ino is always 0), and the
-// decompressor's same-file check needs one.
-#include "platform/crt_io.h"
+// Windows backend of platform/crt_io.h: the C runtime's descriptor functions
+// (msvcrt), every file in binary mode and never inherited by child processes
+// such as the game. Received names already use backslashes, which Windows
+// takes as they are.
 
-#include "platform/win32/windows_sdk.h"
+#include "platform/wintypes.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,111 +11,139 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include "platform/crt_io.h"
+#include "platform/win32/crt_syscalls.h"
+
+namespace tvwin32::crt {
+
 namespace {
 
-// Names of MAX_PATH characters or more do not fit the Win32 ...A calls; they
-// are refused here instead of being cut or reaching a longer-path API.
-bool PathFits(const char* path) {
-    if (path != nullptr && std::strlen(path) < MAX_PATH)
-        return true;
-    errno = path == nullptr ? EINVAL : ENAMETOOLONG;
-    return false;
+int real_open(const char* path, int flags, int mode) {
+    return ::_open(path, flags, mode);
 }
 
-int ErrnoFromWin32(DWORD error) {
+unsigned long real_get_attributes(const char* path) {
+    return ::GetFileAttributesA(path);
+}
+
+// The C runtime's own error numbers for what the Win32 calls report here.
+int errno_from(DWORD error) {
     switch (error) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+        return EEXIST;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
     case ERROR_BAD_PATHNAME:
         return ENOENT;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
         return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case ERROR_INVALID_HANDLE:
-        return EBADF;
     default:
-        return EIO;
+        return EINVAL;
     }
 }
 
-int FailWin32() {
-    errno = ErrnoFromWin32(GetLastError());
-    return -1;
+FILETIME to_filetime(unsigned long long t) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    return ft;
 }
 
-const int64_t kUnixEpochAsFileTime = 116444736000000000LL; // 1970-01-01 in 100 ns since 1601
-const int64_t kTicksPerSecond = 10000000;
-
-int64_t SecondsFromFileTime(const FILETIME& ft) {
-    const int64_t ticks = (static_cast<int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    return (ticks - kUnixEpochAsFileTime) / kTicksPerSecond;
-}
-
-bool FileTimeFromSeconds(int64_t seconds, FILETIME& ft) {
-    if (seconds < -kUnixEpochAsFileTime / kTicksPerSecond ||
-        seconds > (INT64_MAX - kUnixEpochAsFileTime) / kTicksPerSecond)
-        return false;
-    const uint64_t ticks = static_cast<uint64_t>(seconds * kTicksPerSecond + kUnixEpochAsFileTime);
-    ft.dwLowDateTime = static_cast<DWORD>(ticks);
-    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return true;
-}
-
-// The runtime's mode bits for a set of attributes: the owner's bits copied to
-// group and others, write only without the read-only attribute.
-uint32_t ModeFromAttributes(DWORD attributes) {
-    uint32_t perm = CRT_S_IREAD;
-    if (!(attributes & FILE_ATTRIBUTE_READONLY))
-        perm |= CRT_S_IWRITE;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        perm |= 0x0040; // search permission, as the runtime gives directories
-    perm |= (perm >> 3) | (perm >> 6);
-    return perm | ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? CRT_S_IFDIR : CRT_S_IFREG);
-}
-
-int StatFromHandle(HANDLE h, crt_stat_t* st) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h, &info))
-        return FailWin32();
-    *st = {};
-    st->dev = info.dwVolumeSerialNumber;
-    st->ino = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    st->mode = ModeFromAttributes(info.dwFileAttributes);
-    st->nlink = info.nNumberOfLinks;
-    st->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
-                                    info.nFileSizeLow);
-    st->atime = SecondsFromFileTime(info.ftLastAccessTime);
-    st->mtime = SecondsFromFileTime(info.ftLastWriteTime);
-    // The Windows runtime reports the creation time as the change time.
-    st->ctime = SecondsFromFileTime(info.ftCreationTime);
+// Opens the name itself, not what a link in its place points to, for writing
+// its attributes only, and leaves the creation time alone.
+int real_set_file_times(const char* path, unsigned long long access, unsigned long long write) {
+    HANDLE h = ::CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from(::GetLastError());
+        return -1;
+    }
+    FILETIME a = to_filetime(access), w = to_filetime(write);
+    BOOL ok = ::SetFileTime(h, nullptr, &a, &w);
+    DWORD error = ::GetLastError();
+    ::CloseHandle(h);
+    if (!ok) {
+        errno = errno_from(error);
+        return -1;
+    }
     return 0;
 }
 
-// Opens a name for its metadata only, sharing everything, so that a file
-// another program holds open can still be examined. Directories need backup
-// semantics to be opened at all.
-HANDLE OpenForMetadata(const char* path, DWORD access, DWORD flags) {
-    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+int real_rename(const char* from, const char* to) {
+    if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    errno = errno_from(::GetLastError());
+    return -1;
 }
 
-int RuntimeFlags(int flags) {
+unsigned long real_set_attributes(const char* path, unsigned long attributes) {
+    return ::SetFileAttributesA(path, attributes) ? 0 : ::GetLastError();
+}
+
+} // namespace
+
+const Syscalls kRealSyscalls = {
+    real_open,
+    ::_read,
+    ::_write,
+    ::_close,
+    ::_stat64,
+    ::_fstat64,
+    ::_chmod,
+    ::_unlink,
+    real_get_attributes,
+    real_set_attributes,
+    real_rename,
+    real_set_file_times,
+};
+Syscalls syscalls = kRealSyscalls;
+
+void ResetSyscalls() {
+    syscalls = kRealSyscalls;
+}
+
+} // namespace tvwin32::crt
+
+namespace {
+
+using tvwin32::crt::syscalls;
+
+// Windows' classic path limit: the decompressor's name buffers hold 259
+// characters, and a longer name is refused here as on the host rather than
+// passed on to fail in some other way.
+constexpr size_t kMaxPath = 260;
+
+bool path_fits(const char* path) {
+    if (std::strlen(path) < kMaxPath)
+        return true;
+    errno = ENAMETOOLONG;
+    return false;
+}
+
+void to_crt(const struct _stat64& s, crt_stat_t* st) {
+    st->dev = static_cast<uint64_t>(s.st_dev);
+    st->ino = s.st_ino;
+    st->mode = s.st_mode & 0xFFFFu;
+    st->nlink = static_cast<uint32_t>(s.st_nlink);
+    st->uid = static_cast<uint32_t>(s.st_uid);
+    st->gid = static_cast<uint32_t>(s.st_gid);
+    st->size = s.st_size;
+    st->atime = s.st_atime;
+    st->mtime = s.st_mtime;
+    st->ctime = s.st_ctime;
+}
+
+int runtime_flags(int flags) {
     int f = _O_BINARY | _O_NOINHERIT;
     switch (flags & 3) {
     case CRT_O_WRONLY:
@@ -137,23 +162,36 @@ int RuntimeFlags(int flags) {
     return f;
 }
 
+// The runtime knows only the owner's read and write bits.
+int runtime_mode(int mode) {
+    return (mode & CRT_S_IWRITE ? _S_IWRITE : 0) | _S_IREAD;
+}
+
+// Seconds since 1970 as a file time; false when the time precedes 1601.
+constexpr long long kFileTimeOf1970 = 116444736000000000LL;
+bool to_file_time(int64_t seconds, unsigned long long* t) {
+    if (seconds < -11644473600LL || seconds > 900000000000LL)
+        return false;
+    *t = static_cast<unsigned long long>(seconds * 10000000LL + kFileTimeOf1970);
+    return true;
+}
+
 } // namespace
 
 int crt_open(const char* path, int flags, int mode) {
-    if (!PathFits(path))
+    if (!path_fits(path))
         return -1;
-    // Only the owner-write bit has a meaning here: without it the new file
-    // gets the read-only attribute once it is closed.
-    const int pmode = _S_IREAD | ((mode & CRT_S_IWRITE) ? _S_IWRITE : 0);
-    return _open(path, RuntimeFlags(flags), pmode);
+    return syscalls.open(path, runtime_flags(flags), runtime_mode(mode));
 }
 
 int crt_read(int fd, void* buf, unsigned count) {
-    return _read(fd, buf, count);
+    return syscalls.read(fd, buf, count);
 }
 
 int crt_write(int fd, const void* buf, unsigned count) {
-    const int n = _write(fd, buf, count);
+    int n = syscalls.write(fd, buf, count);
+    // msvcrt reports a write that stores nothing on a full disk as 0 with
+    // ENOSPC set; the contract makes it -1.
     if (n == 0 && count != 0) {
         errno = ENOSPC;
         return -1;
@@ -162,80 +200,71 @@ int crt_write(int fd, const void* buf, unsigned count) {
 }
 
 int crt_close(int fd) {
-    return _close(fd);
+    return syscalls.close(fd);
 }
 
 int crt_stat(const char* path, crt_stat_t* st) {
-    if (!PathFits(path))
+    struct _stat64 s;
+    if (!path_fits(path) || syscalls.stat(path, &s) != 0)
         return -1;
-    HANDLE h = OpenForMetadata(path, FILE_READ_ATTRIBUTES, 0);
-    if (h == INVALID_HANDLE_VALUE)
-        return FailWin32();
-    const int rc = StatFromHandle(h, st);
-    CloseHandle(h);
-    return rc;
+    to_crt(s, st);
+    return 0;
 }
 
 int crt_fstat(int fd, crt_stat_t* st) {
-    const intptr_t h = _get_osfhandle(fd);
-    if (h == -1) {
-        errno = EBADF;
+    struct _stat64 s;
+    if (syscalls.fstat(fd, &s) != 0)
         return -1;
-    }
-    return StatFromHandle(reinterpret_cast<HANDLE>(h), st);
+    to_crt(s, st);
+    return 0;
 }
 
 int crt_chmod(const char* path, int mode) {
-    if (!PathFits(path))
+    if (!path_fits(path))
         return -1;
-    // The name itself is opened, never what a link in its place points to;
-    // a link is left as it is.
-    HANDLE h =
-        OpenForMetadata(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (h == INVALID_HANDLE_VALUE)
-        return FailWin32();
-    FILE_BASIC_INFO basic;
-    int rc = 0;
-    if (!GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
-        rc = FailWin32();
-    } else if (!(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        DWORD attributes = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        if (!(mode & CRT_S_IWRITE))
-            attributes |= FILE_ATTRIBUTE_READONLY;
-        if (attributes == 0)
-            attributes = FILE_ATTRIBUTE_NORMAL;
-        if (attributes != basic.FileAttributes) {
-            FILE_BASIC_INFO change = {}; // zero times: left unchanged
-            change.FileAttributes = attributes;
-            if (!SetFileInformationByHandle(h, FileBasicInfo, &change, sizeof change))
-                rc = FailWin32();
-        }
-    }
-    CloseHandle(h);
-    return rc;
+    // The read-only attribute belongs to the name; a link in its place keeps
+    // its own and nothing it points to changes.
+    unsigned long attributes = syscalls.get_attributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return 0;
+    return syscalls.chmod(path, runtime_mode(mode));
 }
 
 int crt_unlink(const char* path) {
-    if (!PathFits(path))
+    if (!path_fits(path))
         return -1;
-    return DeleteFileA(path) ? 0 : FailWin32();
+    return syscalls.unlink(path);
+}
+
+// MoveFileExA replaces a file but not a read-only one: the attribute of the
+// file being replaced is cleared first and put back if the move still fails.
+int crt_rename(const char* from, const char* to) {
+    if (!path_fits(from) || !path_fits(to))
+        return -1;
+    unsigned long attributes = syscalls.get_attributes(to);
+    bool read_only = attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & FILE_ATTRIBUTE_READONLY) &&
+                     !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (read_only && syscalls.set_attributes(to, attributes & ~FILE_ATTRIBUTE_READONLY) != 0)
+        read_only = false;
+    if (syscalls.rename(from, to) == 0)
+        return 0;
+    int error_number = errno;
+    if (read_only)
+        syscalls.set_attributes(to, attributes);
+    errno = error_number;
+    return -1;
 }
 
 int crt_set_times(const char* path, int64_t access_time, int64_t write_time) {
-    if (!PathFits(path))
+    if (!path_fits(path))
         return -1;
-    FILETIME access, write;
-    if (!FileTimeFromSeconds(access_time, access) || !FileTimeFromSeconds(write_time, write)) {
+    unsigned long long access, write;
+    if (!to_file_time(access_time, &access) || !to_file_time(write_time, &write)) {
         errno = EINVAL;
         return -1;
     }
-    HANDLE h = OpenForMetadata(path, FILE_WRITE_ATTRIBUTES, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (h == INVALID_HANDLE_VALUE)
-        return FailWin32();
-    const BOOL ok = SetFileTime(h, nullptr, &access, &write);
-    const int rc = ok ? 0 : FailWin32();
-    CloseHandle(h);
-    return rc;
+    return syscalls.set_file_times(path, access, write);
 }
 
 const char* crt_error_text(int error_number) {
