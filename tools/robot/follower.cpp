@@ -1,0 +1,273 @@
+// The robot's watch over the program: every step (at most kStepMs apart) it
+// looks at the program's visible top-level windows, prints what changed the
+// way the host client's line mode prints it, and answers whatever waits for
+// the player: a message box with OK, "Server Select" with a line of stdin, a
+// close request with the close box.
+#include "robot.h"
+
+#include <memory>
+#include <set>
+
+namespace robot {
+
+namespace {
+
+constexpr DWORD kStepMs = 25;
+// As often as the host's line mode prints a changing window.
+constexpr ULONGLONG kLineIntervalMs = 250;
+constexpr ULONGLONG kDoubleRequestMs = 300;
+
+class Follower {
+  public:
+    Follower(const PROCESS_INFORMATION& p, DWORD timeoutMs)
+        : m_process(p), m_deadline(GetTickCount64() + timeoutMs), m_timeoutMs(timeoutMs) {}
+    int Run();
+
+  private:
+    void Step();
+    void FollowLine(HWND source);
+    void Emit(const std::wstring& line);
+    void EmitIfNew(const std::wstring& line);
+    void FlushPending();
+    void AnswerBox(HWND box);
+    void AskForListItem(HWND dlg);
+    void TakeAnswer();
+    void ActOnAnswer(bool answered, const std::string& line);
+    void TakeCloseRequest(const std::vector<HWND>& windows);
+    int Finish();
+
+    PROCESS_INFORMATION m_process;
+    ULONGLONG m_deadline;
+    DWORD m_timeoutMs;
+    bool m_sawWindow = false;
+    bool m_closeRequested = false;
+
+    // The window whose texts make the progress lines, its last line printed
+    // and the newest one seen (printed when the interval allows, or before
+    // anything else is printed, or when the window goes).
+    HWND m_source = nullptr;
+    HWND m_holder = nullptr; // the source itself, or its panel
+    std::wstring m_emitted, m_pending;
+    ULONGLONG m_lastEmit = 0;
+
+    ULONGLONG m_lastCloseAt = 0; // when a close request was last acted on
+
+    std::set<HWND> m_answeredBoxes;
+    std::set<HWND> m_askedLists;
+    HWND m_asking = nullptr; // the list dialog waiting for stdin
+    std::unique_ptr<LineReader> m_reader;
+    std::vector<std::unique_ptr<LineReader>> m_abandoned;
+};
+
+int Follower::Run() {
+    HANDLE close = CloseRequests();
+    for (;;) {
+        HANDLE waits[3] = {m_process.hProcess, close, m_reader ? m_reader->Done() : nullptr};
+        const DWORD r = WaitForMultipleObjects(m_reader ? 3 : 2, waits, FALSE, kStepMs);
+        if (r == WAIT_OBJECT_0)
+            return Finish();
+        if (r == WAIT_OBJECT_0 + 1)
+            m_closeRequested = true;
+        Step();
+        if (GetTickCount64() >= m_deadline) {
+            Fail(m_sawWindow ? "the client did not end within " + std::to_string(m_timeoutMs / 1000) +
+                                   " s; it was ended"
+                             : "the client showed no window within " +
+                                   std::to_string(m_timeoutMs / 1000) + " s; it was ended");
+            TerminateProcess(m_process.hProcess, kRobotFailure);
+            return kRobotFailure;
+        }
+    }
+}
+
+void Follower::Step() {
+    const std::vector<HWND> windows = VisibleTopWindows(m_process.dwProcessId);
+    m_sawWindow = m_sawWindow || !windows.empty();
+    std::vector<HWND> boxes, lists;
+    HWND source = nullptr;
+    for (HWND w : windows) {
+        switch (Classify(w)) {
+        case WindowKind::MessageBox:
+            boxes.push_back(w);
+            break;
+        case WindowKind::ListDialog:
+            lists.push_back(w);
+            break;
+        case WindowKind::Other:
+            if (source == nullptr)
+                source = w;
+            break;
+        }
+    }
+    FollowLine(source);
+    for (HWND box : boxes)
+        if (m_answeredBoxes.insert(box).second)
+            AnswerBox(box);
+    for (HWND dlg : lists)
+        if (m_asking == nullptr && m_askedLists.insert(dlg).second)
+            AskForListItem(dlg);
+    if (m_reader && WaitForSingleObject(m_reader->Done(), 0) == WAIT_OBJECT_0)
+        TakeAnswer();
+    if (m_closeRequested)
+        TakeCloseRequest(windows);
+}
+
+void Follower::FollowLine(HWND source) {
+    if (source != m_source) {
+        FlushPending(); // the last state seen of the window that went
+        m_source = source;
+        m_holder = nullptr;
+    }
+    if (source == nullptr)
+        return;
+    HWND holder = TextHolder(source);
+    const bool switched = m_holder != nullptr && holder != m_holder;
+    if (switched) {
+        // A panel shown or hidden redraws the whole window at once: what
+        // was there before it (for a panel shown, the window's texts as
+        // they stand beneath it), then what is there now.
+        if (holder != source)
+            EmitIfNew(TextsLine(source));
+        else
+            FlushPending();
+    }
+    m_holder = holder;
+    const std::wstring line = TextsLine(holder);
+    if (line.empty() || line == m_emitted) {
+        m_pending.clear();
+        return;
+    }
+    m_pending = line;
+    if (switched || GetTickCount64() - m_lastEmit >= kLineIntervalMs)
+        Emit(line);
+}
+
+void Follower::EmitIfNew(const std::wstring& line) {
+    if (!line.empty() && line != m_emitted)
+        Emit(line);
+}
+
+void Follower::Emit(const std::wstring& line) {
+    m_emitted = line;
+    m_pending.clear();
+    m_lastEmit = GetTickCount64();
+    WriteOut(Utf8(line) + "\n");
+}
+
+void Follower::FlushPending() {
+    EmitIfNew(m_pending);
+}
+
+void Follower::AnswerBox(HWND box) {
+    FlushPending();
+    const std::string caption = Utf8(TextOf(box));
+    const std::string text = Utf8(MessageBoxText(box));
+    WriteErr(caption + ": " + BoxIconName(box) + ": " + text + "\n");
+    if (HWND ok = OkButton(box))
+        Click(ok);
+}
+
+void Follower::AskForListItem(HWND dlg) {
+    FlushPending();
+    HWND list = nullptr;
+    for (const Control& c : Children(dlg))
+        if (list == nullptr && IsClass(c, L"ListBox"))
+            list = c.hwnd;
+    const std::vector<std::wstring> items = ListItems(list);
+    std::string out = Utf8(TextOf(dlg)) + "\n";
+    for (size_t i = 0; i < items.size(); ++i)
+        out += "  " + std::to_string(i + 1) + ". " + Utf8(items[i]) + "\n";
+    const int sel = ListSelection(list);
+    out += sel >= 0 ? "Number (Enter: " + std::to_string(sel + 1) + ", q: cancel): "
+                    : std::string("Enter to go on, q to cancel: ");
+    WriteOut(out);
+    m_asking = dlg;
+    m_reader = std::make_unique<LineReader>();
+    m_reader->Start();
+}
+
+void Follower::TakeAnswer() {
+    const bool answered = m_reader->Answered();
+    const std::string line = m_reader->Line();
+    m_reader.reset();
+    ActOnAnswer(answered, line);
+}
+
+// One answer decides: an empty line takes the current selection, a number
+// picks that item, and anything else (a word, a bad number, end of input, a
+// close request) cancels.
+void Follower::ActOnAnswer(bool answered, const std::string& line) {
+    HWND dlg = m_asking;
+    m_asking = nullptr;
+    // A console has echoed the answer; from a pipe it would be missing from
+    // the output, and what follows would run on after the prompt.
+    if (!StdinIsConsole())
+        WriteOut((answered ? line : std::string()) + "\n");
+    if (!IsWindow(dlg))
+        return;
+    const std::vector<Control> children = Children(dlg);
+    const Control* list = nullptr;
+    for (const Control& c : children)
+        if (list == nullptr && IsClass(c, L"ListBox"))
+            list = &c;
+    const int n = list ? static_cast<int>(ListItems(list->hwnd).size()) : 0;
+    char* end = nullptr;
+    const long k = std::strtol(line.c_str(), &end, 10);
+    const bool number = !line.empty() && *end == '\0' && k >= 1 && k <= n;
+    if (answered && (line.empty() || number)) {
+        if (number)
+            SelectListItem(dlg, *list, static_cast<int>(k - 1));
+        if (HWND connect = DefaultButton(dlg))
+            Click(connect);
+        return;
+    }
+    if (HWND cancel = CancelButton(dlg))
+        Click(cancel);
+}
+
+void Follower::TakeCloseRequest(const std::vector<HWND>& windows) {
+    // One Ctrl+C from a terminal reaches both the robot and its Linux
+    // launcher, which passes it on: the two are one request.
+    const ULONGLONG now = GetTickCount64();
+    if (m_lastCloseAt != 0 && now - m_lastCloseAt < kDoubleRequestMs) {
+        m_closeRequested = false;
+        return;
+    }
+    if (m_asking != nullptr) {
+        // The read cannot be taken back: its thread keeps the reader.
+        m_abandoned.push_back(std::move(m_reader));
+        ActOnAnswer(false, {});
+        m_closeRequested = false;
+        m_lastCloseAt = now;
+        return;
+    }
+    for (HWND w : windows) {
+        if (Classify(w) == WindowKind::MessageBox)
+            continue;
+        PressCloseBox(w);
+        m_closeRequested = false;
+        m_lastCloseAt = now;
+        return;
+    }
+    // No window yet: the request waits for one, as the close box would.
+}
+
+int Follower::Finish() {
+    FlushPending();
+    DWORD code = 0;
+    GetExitCodeProcess(m_process.hProcess, &code);
+    if (!m_sawWindow) {
+        Fail("the client ended (exit code " + std::to_string(code) + ") without showing a window");
+        return kRobotFailure;
+    }
+    return static_cast<int>(code);
+}
+
+} // namespace
+
+int Follow(const PROCESS_INFORMATION& process, DWORD timeoutMs) {
+    Follower f(process, timeoutMs);
+    return f.Run();
+}
+
+} // namespace robot
