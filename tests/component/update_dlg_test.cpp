@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -79,6 +80,7 @@ class UpdateDlgTest : public ::testing::Test {
         m_rec->SetModalStartScript(CancelServerSelection);
         tvtest::ClearDecompressed();
     }
+    void TearDown() override { tvhost::sys::Reset(); }
 
     // The finish step runs the server selection; these tests end there.
     static void CancelServerSelection(UINT nIDTemplate, HWND) {
@@ -128,6 +130,14 @@ class UpdateDlgTest : public ::testing::Test {
                 out.files[e.path().lexically_relative(".").string()] =
                     TempWorkDir::Read(e.path().string());
         return out;
+    }
+
+    // Waits (on the server's thread) until the client has done what cond
+    // observes; a client that never does is left to the watchdog.
+    static void WaitFor(const std::function<bool()>& cond) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!cond() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 
     static std::unique_ptr<tvtest::ScriptedServer> Serve(tvtest::ScriptedServer::Script s) {
@@ -540,7 +550,6 @@ TEST_F(UpdateDlgTest, WithoutASocketTheWindowStaysOpenUntilClosed) {
         tvhost::PostKey(tvhost::Key::Escape);
     });
     const Outcome out = Run(Serve([](ServerConn&) {}));
-    tvhost::sys::Reset();
     EXPECT_FALSE(out.timedOut);
     EXPECT_TRUE(out.boxes.empty());
     EXPECT_EQ(out.result, IDCANCEL);
@@ -553,12 +562,14 @@ TEST_F(UpdateDlgTest, EmptyServerAddressFailsToConnect) {
 }
 
 TEST_F(UpdateDlgTest, ResetMidFileShowsMessageFourAndKeepsCompletedFiles) {
-    const Outcome out = Run(Serve([](ServerConn& c) {
+    const Outcome out = Run(Serve([this](ServerConn& c) {
         c.Send(VersionReply(3, 0));
         c.Recv(9);
         c.Send(ListHeader(2, 0, 10) + File("first", 2, "12345") +
                tvtest::FileHeader("second", 3, 5) + "ab");
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // A reset discards what the client has not read yet: it goes once
+        // the window shows the two bytes of the second body.
+        WaitFor([this] { return m_rec->Text(IDC_CURRENT) == "2/5"; });
         c.Reset();
     }));
     ASSERT_FALSE(out.timedOut);
@@ -575,8 +586,9 @@ TEST_F(UpdateDlgTest, OrderlyCloseMidExchangeShowsNothingAndLeavesTheWindowOpen)
         c.Recv(9);
         c.Send(ListHeader(2, 0, 10) + File("first", 2, "12345"));
         c.Close();
-        // Only the user ends the window now.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Only the user ends the window now: Escape comes once the close
+        // has been handled (its install step has taken the file).
+        WaitFor([] { return !tvtest::Decompressed().empty(); });
         tvhost::PostKey(tvhost::Key::Escape);
     }));
     ASSERT_FALSE(out.timedOut);

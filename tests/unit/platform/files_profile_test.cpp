@@ -186,7 +186,12 @@ TEST(Files, TempPathHasATrailingSeparatorAndReportsTheNeededSize) {
         setenv("TMPDIR", saved.c_str(), 1);
 }
 
-TEST(Files, InjectedWriteFailureReportsDiskFull) {
+class FilesSeam : public ::testing::Test {
+  protected:
+    void TearDown() override { tvhost::sys::Reset(); }
+};
+
+TEST_F(FilesSeam, InjectedWriteFailureReportsDiskFull) {
     TempDir dir;
     static int calls;
     calls = 0;
@@ -204,7 +209,6 @@ TEST(Files, InjectedWriteFailureReportsDiskFull) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
     EXPECT_EQ(n, 0u);
     CloseHandle(h);
-    tvhost::sys::Reset();
     EXPECT_EQ(TempDir::Read("f"), "ab");
 }
 

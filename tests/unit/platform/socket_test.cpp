@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -129,8 +130,19 @@ class SocketTest : public testing::Test {
         tvhost::InstallRecordingFrontEnd();
         ASSERT_TRUE(AfxSocketInit());
     }
-    void TearDown() override { tvhost::sys::Reset(); }
+    // Seams go back to their defaults whatever a test did or where it stopped.
+    void TearDown() override {
+        tvhost::sys::Reset();
+        tvhost::SetConnectTimeoutMs(20000);
+        tvhost::SetSocketInitFails(false);
+    }
 };
+
+// True once fd has bytes to read (or the peer has gone); false after 5 s.
+bool WaitReadable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 5000) == 1;
+}
 
 TEST_F(SocketTest, ReceiveIsLevelTriggeredOneReceivePerNotification) {
     Listener server;
@@ -212,7 +224,7 @@ TEST_F(SocketTest, NotificationsArrivingDuringBlockingCallsAreHeldUntilTheyRetur
     dlg.init = [&](LoopDlg&) {
         ASSERT_TRUE(a.Create());
         ASSERT_TRUE(a.Connect("127.0.0.1", quick.port));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // "hello" is waiting now
+        ASSERT_TRUE(WaitReadable(a.m_hSocket)) << "\"hello\" never arrived";
         ASSERT_TRUE(b.Create());
         EXPECT_TRUE(b.Connect("127.0.0.1", slow.port));
         order.push_back("connected");
@@ -224,9 +236,10 @@ TEST_F(SocketTest, NotificationsArrivingDuringBlockingCallsAreHeldUntilTheyRetur
     quickPeer.join();
     b.Close();
     slowPeer.join();
-    ASSERT_FALSE(order.empty());
+    ASSERT_GE(order.size(), 3u);
     EXPECT_EQ(order[0], "connected");
     EXPECT_EQ(order[1], "sent");
+    EXPECT_EQ(order[2], "a notified");
     EXPECT_EQ(a.received, "hello");
 }
 
@@ -248,7 +261,7 @@ TEST_F(SocketTest, NothingIsDeliveredAfterClose) {
     dlg.init = [&](LoopDlg&) {
         ASSERT_TRUE(s.Create());
         ASSERT_TRUE(s.Connect("127.0.0.1", server.port));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(WaitReadable(s.m_hSocket)) << "the data never arrived";
     };
     EXPECT_EQ(dlg.Run(), IDCANCEL);
     peer.join();
@@ -296,7 +309,6 @@ TEST_F(SocketTest, ConnectToAnAddressThatNeverAnswersGivesUp) {
     ASSERT_TRUE(s.Create());
     EXPECT_FALSE(s.Connect("127.0.0.1", ntohs(a.sin_port)));
     EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
-    tvhost::SetConnectTimeoutMs(20000);
     ::close(filler);
     ::close(lfd);
 }
