@@ -13,7 +13,8 @@
 //                         Cancel exits 3
 //   box KIND TEXT         a message box (error, information, warning,
 //                         question or none) with TEXT, "\n" there as a line
-//                         break; exits with its result
+//                         break, after "showing a box" on stderr; exits
+//                         with its result
 //   args                  a message box with the directory and arguments
 //   quiet CODE            exits CODE without a window
 //   launch ARGS...        starts robot-target ARGS, shows a message box
@@ -172,9 +173,12 @@ int wmain(int argc, wchar_t** argv) {
         return static_cast<int>(DialogBoxParamW(GetModuleHandleW(nullptr),
                                                 MAKEINTRESOURCEW(IDD_LIST), nullptr, ListProc,
                                                 _wtoi(argv[2])));
-    if (mode == L"box" && argc > 3)
+    if (mode == L"box" && argc > 3) {
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), "showing a box\n", 14, &written, nullptr);
         return MessageBoxW(nullptr, WithLineBreaks(argv[3]).c_str(), L"Robot Target",
                            BoxIcon(argv[2]));
+    }
     if (mode == L"args")
         return ShowArguments(argc, argv);
     if (mode == L"launch")

@@ -98,8 +98,8 @@ Pixels IconOn(HICON icon, int w, int h, COLORREF background) {
 
 bool Near(DWORD a, DWORD b) {
     for (int shift = 0; shift < 24; shift += 8)
-        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-            kTolerance)
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                     static_cast<int>((b >> shift) & 0xFF)) > kTolerance)
             return false;
     return true;
 }

@@ -27,8 +27,8 @@ void WriteTo(DWORD which, const std::string& utf8) {
     DWORD mode = 0;
     if (GetConsoleMode(h, &mode)) {
         // A console shows UTF-16 right under any output code page.
-        const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                          nullptr, 0);
+        const int n =
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
         std::wstring wide(static_cast<size_t>(n), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
         DWORD written = 0;

@@ -70,8 +70,8 @@ int Follower::Run() {
             m_closeRequested = true;
         Step();
         if (GetTickCount64() >= m_deadline) {
-            Fail(m_sawWindow ? "the client did not end within " + std::to_string(m_timeoutMs / 1000) +
-                                   " s; it was ended"
+            Fail(m_sawWindow ? "the client did not end within " +
+                                   std::to_string(m_timeoutMs / 1000) + " s; it was ended"
                              : "the client showed no window within " +
                                    std::to_string(m_timeoutMs / 1000) + " s; it was ended");
             TerminateProcess(m_process.hProcess, kRobotFailure);

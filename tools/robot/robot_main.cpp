@@ -4,8 +4,9 @@
 // until it ends; the exit code is the client's. Output is that of the host
 // client's line mode: message boxes as "CAPTION: ICON: TEXT" on stderr (then
 // OK), the progress window's texts as throttled lines on stdout, "Server
-// Select" as a numbered list answered by one line of stdin. A console
-// Ctrl+C (SIGINT to the robot under Wine) presses the close box.
+// Select" as a numbered list answered by one line of stdin. What the client
+// itself writes to stdout and stderr passes through. A console Ctrl+C
+// (SIGINT to the robot under Wine) presses the close box.
 #include "robot.h"
 
 #include <cwchar>
@@ -48,12 +49,21 @@ std::string SystemMessage(DWORD error) {
     return robot::Utf8(s) + " (" + std::to_string(error) + ")";
 }
 
-// Like a player's double-click: no console streams. NUL rather than none,
-// so a program that writes to them anyway finds them valid.
-HANDLE NullDevice(DWORD access) {
+// The client reads nothing of the robot's stdin (its answers are the
+// robot's to give), but writes to the robot's stdout and stderr: what it
+// says there (a decompressor's diagnostic) is part of what the run shows.
+HANDLE NullInput() {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    return CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0,
-                       nullptr);
+    return CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING,
+                       0, nullptr);
+}
+
+HANDLE Inheritable(DWORD which) {
+    HANDLE copy = nullptr;
+    HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, GetStdHandle(which), self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return copy;
 }
 
 // The client ends with the robot, however the robot ends (a test that
@@ -75,9 +85,9 @@ bool Start(const std::wstring& exe, const std::wstring& commandLine, PROCESS_INF
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = NullDevice(GENERIC_READ);
-    si.hStdOutput = NullDevice(GENERIC_WRITE);
-    si.hStdError = si.hStdOutput;
+    si.hStdInput = NullInput();
+    si.hStdOutput = Inheritable(STD_OUTPUT_HANDLE);
+    si.hStdError = Inheritable(STD_ERROR_HANDLE);
     std::wstring cmd = commandLine; // CreateProcessW may write to it
     // A group of its own: a console Ctrl+C meant for the robot must not end
     // the client too.
@@ -85,8 +95,9 @@ bool Start(const std::wstring& exe, const std::wstring& commandLine, PROCESS_INF
         CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
                        CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
     const DWORD error = GetLastError();
-    CloseHandle(si.hStdInput);
-    CloseHandle(si.hStdOutput);
+    for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError})
+        if (h != nullptr && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
     if (!ok) {
         SetLastError(error);
         return false;
