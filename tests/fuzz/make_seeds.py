@@ -59,7 +59,8 @@ def fixture_files(root):
 
 def main():
     fixtures, out = sys.argv[1], sys.argv[2]
-    dirs = {t: os.path.join(out, t) for t in ("deflate", "lzw", "pack", "lzh", "driver")}
+    dirs = {t: os.path.join(out, t)
+            for t in ("deflate", "lzw", "pack", "lzh", "driver", "encoder")}
     for d in dirs.values():
         os.makedirs(d, exist_ok=True)
 
@@ -86,6 +87,12 @@ def main():
     put("deflate", "zlib_dynamic", raw_deflate(sample, 9))
     put("deflate", "zlib_huffman_only", raw_deflate(sample, 6, zlib.Z_HUFFMAN_ONLY))
     put("deflate", "zlib_rle", raw_deflate(b"\0" * 5000 + sample[:500], 6, zlib.Z_RLE))
+
+    # The encoder's round trip: level byte, piece-size byte, then the input.
+    put("encoder", "text_default", b"\x05\x00" + sample)
+    put("encoder", "text_best_pieces", b"\x09\x03" + sample[:4000])
+    put("encoder", "run_fast", b"\x00\x10" + b"\0" * 3000 + sample[:200])
+    put("encoder", "empty_best", b"\x09\x00")
 
     plain = gzip.compress(sample, mtime=1700000000)
     put("driver", "py_gzip", plain)

@@ -12,6 +12,8 @@
 
 namespace tvserver {
 
+static_assert(kGzipBestLevel == deflate::kBestLevel && kGzipDefaultLevel == deflate::kDefaultLevel);
+
 namespace {
 
 constexpr unsigned char kFlagName = 0x08;

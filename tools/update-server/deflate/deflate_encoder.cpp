@@ -23,8 +23,8 @@ constexpr std::size_t kBufferSize = kWindowSize + kSegment + kLookahead;
 DeflateEncoder::DeflateEncoder(int level) : m_buf(kBufferSize) {
     static const Params kParams[kBestLevel + 1] = {
         {0, 0, 0, 0},         {4, 0, 8, 4},         {4, 0, 16, 8},        {4, 0, 32, 32},
-        {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128},    {8, 32, 128, 256},
-        {32, 128, 258, 1024}, {32, 258, 258, 4096}, {258, 258, 258, 8192}};
+        {4, 4, 16, 16},       {8, 16, 32, 32},      {16, 64, 192, 512},   {32, 128, 258, 1024},
+        {32, 258, 258, 2048}, {32, 258, 258, 4096}, {258, 258, 258, 8192}};
     level = std::clamp(level, kFastestLevel, kBestLevel);
     m_params = kParams[level];
     m_lazy = m_params.lazy > 0;
