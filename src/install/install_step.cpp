@@ -3,6 +3,7 @@
 // shows the please-wait panel and waits, then the version reached is
 // recorded. Operating-system independent code only.
 #include "gunzip/gunzip.h"
+#include "install/disk_room.h"
 #include "platform/app.h"
 #include "platform/thread.h"
 #include "ui/server_select_dlg.h"
@@ -23,16 +24,41 @@ void TellCannotDecompress(const char* lpszPath) {
     AfxMessageBox(strText, MB_ICONERROR);
 }
 
-// Decompresses every listed file; FALSE (after telling the user) at the first
-// one that fails, leaving the list as it is so a later install step retries.
-BOOL DecompressReceivedFiles(CUpdateDlg* pDlg) {
-    set_gunzip_fatal_notice(TellCannotDecompress);
+// The ".gz" path of every listed file that is to be decompressed.
+void ListPathsToDecompress(const CUpdateDlg* pDlg, CStringArray& paths) {
     for (INT_PTR i = 0; i < pDlg->m_receivedFiles.GetSize(); ++i) {
         const CString& strName = pDlg->m_receivedFiles[i];
         if (strName.CompareNoCase(kVersionRecordCopy) == 0)
             continue;
         CString strPath;
         strPath.Format("%s.gz", strName.GetString());
+        paths.Add(strPath);
+    }
+}
+
+// An install that runs out of room half-way fails on a file the player can
+// do nothing about; checked first, it changes nothing and the next run, after
+// the player made room, gets the same files again. The list is emptied so
+// that the install step at the window's end does not say it a second time.
+BOOL HasRoomToInstall(CUpdateDlg* pDlg, const CStringArray& paths) {
+    std::uint64_t nFree = 0;
+    if (!QueryWorkingDirFreeSpace(nFree))
+        return TRUE;
+    const std::uint64_t nNeeded = SpaceToDecompress(paths);
+    if (nFree >= nNeeded)
+        return TRUE;
+    AfxMessageBox(DiskFullText(nNeeded), MB_ICONERROR);
+    pDlg->m_receivedFiles.RemoveAll();
+    pDlg->EndDialog(0);
+    return FALSE;
+}
+
+// Decompresses every listed file; FALSE (after telling the user) at the first
+// one that fails, leaving the list as it is so a later install step retries.
+BOOL DecompressReceivedFiles(CUpdateDlg* pDlg, const CStringArray& paths) {
+    set_gunzip_fatal_notice(TellCannotDecompress);
+    for (INT_PTR i = 0; i < paths.GetSize(); ++i) {
+        const CString& strPath = paths[i];
         // NOTE: a status of 2 (a warning, e.g. bytes after the last member)
         // counts as a failure too: the record must not claim a version whose
         // files may not be what the server meant.
@@ -55,7 +81,9 @@ unsigned __stdcall InstallWorker(void* pParam) {
     CUpdateDlg* pDlg = static_cast<CUpdateDlg*>(pParam);
     if (pDlg->m_receivedFiles.GetSize() == 0)
         return 0;
-    if (!DecompressReceivedFiles(pDlg))
+    CStringArray paths;
+    ListPathsToDecompress(pDlg, paths);
+    if (!HasRoomToInstall(pDlg, paths) || !DecompressReceivedFiles(pDlg, paths))
         return 0;
     pDlg->m_receivedFiles.RemoveAll();
     if (!pDlg->WriteVersionRecord()) {

@@ -4,6 +4,7 @@
 // files piece by piece and never held whole. Operating-system independent
 // code only.
 #include "app/settings.h"
+#include "install/disk_room.h"
 #include "install/output_file.h"
 #include "platform/app.h"
 #include "protocol/wire.h"
@@ -179,10 +180,26 @@ BOOL CUpdateDlg::StepListHeader(const unsigned char*& p) {
         FailExchange(IDS_TOO_MANY_FILES, MB_ICONINFORMATION);
         return FALSE;
     }
+    if (!HasRoomToDownload())
+        return FALSE;
     m_nGroup = 0;
     BeginTotalProgress(m_nTotalSize);
     m_nState = WaitFileHeader;
     return TRUE; // an empty list finishes at once, even with no bytes left
+}
+
+// A download that cannot fit would fail half-way with "Can't create file";
+// the player is told at once what to free instead.
+BOOL CUpdateDlg::HasRoomToDownload() {
+    std::uint64_t nFree = 0;
+    if (!QueryWorkingDirFreeSpace(nFree))
+        return TRUE;
+    const std::uint64_t nNeeded =
+        static_cast<std::uint64_t>(std::max(m_nTotalSize, 0)) + kDiskMargin;
+    if (nFree >= nNeeded)
+        return TRUE;
+    FailExchange(DiskFullText(nNeeded), MB_ICONERROR);
+    return FALSE;
 }
 
 BOOL CUpdateDlg::StepFileHeader(const unsigned char*& p) {

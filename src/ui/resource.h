@@ -28,6 +28,7 @@
 #define IDS_VERSION_MISMATCH 5
 #define IDS_TOO_MANY_FILES 6
 #define IDS_DAMAGED_FILE 7
+#define IDS_DISK_FULL 8
 
 // Registers the templates and strings above with the platform (once, before
 // any dialog is created; calling it again is harmless).

@@ -58,6 +58,7 @@ const StringResource kStrings[] = {
     {IDS_VERSION_MISMATCH, "버전이 일치하지 안습니다.\n최신 버전으로 재 설치하세요."},
     {IDS_TOO_MANY_FILES, "다운로드 받을 파일이 너무 많습니다. \n최신 버전으로 재 설치하세요."},
     {IDS_DAMAGED_FILE, "손상된 파일이 있습니다.\n재 설치 후 다시 시작하세요."},
+    {IDS_DISK_FULL, "디스크 공간이 부족합니다.\n%s MB 이상의 여유 공간이 필요합니다."},
 };
 
 const UINT kIcons[] = {IDR_MAINFRAME};

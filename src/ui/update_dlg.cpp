@@ -29,6 +29,17 @@ void FormatCount(CString& str, int nDone, int nOf) {
 
 } // namespace
 
+CString DiskFullText(unsigned long long nNeeded) {
+    const unsigned long long kMegabyte = 1u << 20;
+    CString strFormat;
+    strFormat.LoadString(IDS_DISK_FULL);
+    CString strMegabytes;
+    strMegabytes.Format("%llu", (nNeeded + kMegabyte - 1) / kMegabyte);
+    CString strText;
+    strText.Format(strFormat, strMegabytes.GetString());
+    return strText;
+}
+
 CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_UPDATE_DIALOG, pParent), m_waitDlg(nullptr) {
     m_strFileCount = "0/0";
     m_strFileName = "";

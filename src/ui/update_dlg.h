@@ -15,6 +15,10 @@
 
 class CUpdateDlg;
 
+// The player's message for a shortage of room on disk: nNeeded bytes must be
+// free.
+CString DiskFullText(unsigned long long nNeeded);
+
 // The install step's thread procedure; its argument is the progress window.
 // Always returns 0.
 unsigned __stdcall InstallWorker(void* pDialog);
@@ -90,6 +94,7 @@ class CUpdateDlg : public CDialog {
     BOOL StepListHeader(const unsigned char*& p);
     BOOL StepFileHeader(const unsigned char*& p);
     BOOL StepFileBody(const unsigned char*& p);
+    BOOL HasRoomToDownload();
     BOOL FollowRedirect(ULONG nAddr);
     void SendVersionRequest();
     // Ends the exchange after a failure: closes the connection, shows the

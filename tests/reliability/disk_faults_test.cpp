@@ -10,7 +10,10 @@
 #include "scripted_server.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -103,6 +106,42 @@ std::string Noise(std::size_t n, unsigned seed) {
 
 const char kLimit[] = "trap '' XFSZ; ulimit -f 16;"; // 8 KiB
 
+// A small file system of its own for a directory: a tmpfs of the given size,
+// mounted in a private mount namespace of this test process (so nothing
+// outside sees it and it goes with the process), unmounted when the object
+// goes. The process must not have started a thread yet.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const fs::path& dir) : m_dir(dir) {
+        if (::geteuid() != 0) {
+            m_why = "needs root for a private mount namespace with a small tmpfs";
+            return;
+        }
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            m_why = std::string("no private mount namespace here: ") + std::strerror(errno);
+    }
+    ~SmallDisk() { Unmount(); }
+    const std::string& Why() const { return m_why; }
+    // A fresh, empty file system of sizeKiB over the directory.
+    bool Mount(int sizeKiB) {
+        Unmount();
+        const std::string options = "size=" + std::to_string(sizeKiB) + "k";
+        m_mounted = ::mount("tmpfs", m_dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        return m_mounted;
+    }
+
+  private:
+    void Unmount() {
+        if (m_mounted)
+            ::umount2(m_dir.c_str(), MNT_DETACH);
+        m_mounted = false;
+    }
+    fs::path m_dir;
+    std::string m_why;
+    bool m_mounted = false;
+};
+
 TEST_F(DiskFaults, FullDiskDuringDownloadIsReportedAndNothingIsLost) {
     const std::vector<Content> files = {{"big.bin", 2, Noise(64 * 1024, 7)}};
     WriteFile(Work() / "big.bin", "the old big.bin");
@@ -150,6 +189,66 @@ TEST_F(DiskFaults, FatalDecompressionErrorKeepsTheOldFileAndTellsThePlayer) {
         ExpectHealthyRerunCompletes({files[0], {"big.txt", 2, big}});
         WriteRecord(Work(), "1 1 1 1");
     }
+}
+
+// Room is checked when the file list arrives (against the announced total)
+// and before anything is decompressed (against the sizes the received files
+// declare, each compressed file freeing its room once installed). A shortage
+// is said with the room needed; nothing is installed and the record stays.
+TEST_F(DiskFaults, RoomOnDiskIsCheckedBeforeTheDownloadAndBeforeTheInstall) {
+    SmallDisk disk(Work());
+    if (!disk.Why().empty())
+        GTEST_SKIP() << disk.Why();
+    auto mount = [&](int sizeKiB) {
+        ASSERT_TRUE(disk.Mount(sizeKiB)) << std::strerror(errno);
+        WriteRecord(Work(), "1 1 1 1");
+    };
+    const std::string full = "디스크 공간이 부족합니다.\n";
+
+    // An announced 8 MiB on a 4 MiB disk: refused before any file is made.
+    mount(4096);
+    {
+        tvtest::ScriptedServer server([](ServerConn& c) {
+            c.Send(tvtest::VersionReply(9, 1));
+            c.Recv(9);
+            c.Send(tvtest::ListHeader(1, 0, 8 << 20) + tvtest::File("a.txt", 2, Gzip("a")));
+            c.WaitPeerClose(20000);
+        });
+        WriteConfig(Work(), server.Port());
+        ClientOptions o;
+        o.dir = Work();
+        const ClientRun r = RunClient(o);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, Error(full + "9 MB 이상의 여유 공간이 필요합니다."));
+        EXPECT_FALSE(fs::exists(Work() / "a.txt.gz"));
+        EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+    }
+
+    // 6 MiB of plain data in a small body: received, but not installed.
+    mount(4096);
+    WriteFile(Work() / "big.txt", "the old big.txt");
+    const ClientRun b =
+        Run({{"small.txt", 2, "small\n"}, {"big.txt", 2, std::string(6 << 20, 'z')}});
+    EXPECT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_EQ(b.err, Error(full + "7 MB 이상의 여유 공간이 필요합니다."));
+    EXPECT_EQ(ReadFile(Work() / "big.txt"), "the old big.txt");
+    EXPECT_TRUE(fs::exists(Work() / "big.txt.gz"));
+    EXPECT_TRUE(fs::exists(Work() / "small.txt.gz"));
+    EXPECT_FALSE(fs::exists(Work() / "small.txt")) << "nothing is installed";
+    EXPECT_EQ(ReadFile(Work() / "File.ver"), m_record);
+
+    // Three 1.5 MiB files on an 8 MiB disk: all three compressed files do not
+    // fit beside their outputs, but each one does once those before it are
+    // installed and deleted.
+    mount(8192);
+    std::vector<Content> files;
+    for (unsigned i = 0; i < 3; ++i)
+        files.push_back({"n" + std::to_string(i), 2, Noise(3 << 19, i + 1)});
+    const ClientRun f = Run(files);
+    EXPECT_EQ(f.exitCode, 0) << f.err;
+    EXPECT_EQ(f.err, "");
+    for (const Content& c : files)
+        EXPECT_TRUE(ReadFile(Work() / c.name) == c.plain) << c.name;
 }
 
 TEST_F(DiskFaults, DirectoryWhereAFileShouldGoIsLeftIntact) {

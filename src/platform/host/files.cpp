@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -293,6 +294,23 @@ DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
         return need + 1;
     std::memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
     return need;
+}
+
+BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                         PULARGE_INTEGER lpTotalNumberOfBytes,
+                         PULARGE_INTEGER lpTotalNumberOfFreeBytes) {
+    struct statvfs s;
+    const std::string dir = tvhost::HostPath(lpDirectoryName ? lpDirectoryName : ".");
+    if (::statvfs(dir.c_str(), &s) != 0)
+        return tvhost::FailWithErrno(errno, errno == ENOENT);
+    const std::uint64_t unit = s.f_frsize;
+    if (lpFreeBytesAvailableToCaller)
+        lpFreeBytesAvailableToCaller->QuadPart = unit * s.f_bavail;
+    if (lpTotalNumberOfBytes)
+        lpTotalNumberOfBytes->QuadPart = unit * s.f_blocks;
+    if (lpTotalNumberOfFreeBytes)
+        lpTotalNumberOfFreeBytes->QuadPart = unit * s.f_bfree;
+    return TRUE;
 }
 
 FILE* AfxOpenStream(const char* lpszPath, const char* lpszMode) {

@@ -61,6 +61,12 @@ DWORD GetFileAttributesA(LPCSTR lpFileName);
 // The temporary directory with a trailing separator. Returns its length, or
 // the size needed (including the zero) when nBufferLength is too small, or 0.
 DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+// Free bytes on the file system holding the directory: for the caller (what
+// its quota and the space kept for the administrator leave it), in all, and
+// free in all. Any output pointer may be null.
+BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                         PULARGE_INTEGER lpTotalNumberOfBytes,
+                         PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 
 // ---- Profiles ----
 // Sections and keys match without regard to case; values are trimmed of

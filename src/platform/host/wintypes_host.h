@@ -75,6 +75,10 @@ typedef struct tagRECT {
     LONG bottom;
 } RECT, *LPRECT;
 
+typedef union _ULARGE_INTEGER {
+    std::uint64_t QuadPart;
+} ULARGE_INTEGER, *PULARGE_INTEGER;
+
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
