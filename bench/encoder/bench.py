@@ -152,7 +152,7 @@ def main():
             results["ours-%d" % lv][kind] = ours(a.encoder, a.decoder, lv, src, scratch)
     shutil.rmtree(scratch, ignore_errors=True)
     total_plain = sum(plain.values())
-    print("%-8s %10s" % ("kind", "plain") + "".join("%22s" % c for c in columns))
+    print("%-8s %10s" % ("kind", "plain") + "".join("%23s" % c for c in columns))
     for kind in kinds + ["total"]:
         row = "%-8s %10d" % (kind, total_plain if kind == "total" else plain[kind])
         ref = (sum(results["zlib-9"][k][0] for k in kinds) if kind == "total"
@@ -165,7 +165,7 @@ def main():
             else:
                 size, cpu = results[c][kind]
                 n = plain[kind]
-            row += "%11d %5.3f %4.0f" % (size, size / ref, n / MB / max(cpu, 1e-9))
+            row += "%11d %5.3f %5.1f" % (size, size / ref, n / MB / max(cpu, 1e-9))
         print(row)
     print("columns: compressed bytes, size relative to zlib -9, MB/s of CPU time")
 
