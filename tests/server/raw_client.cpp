@@ -50,7 +50,7 @@ int ConnectTo(const std::string& addr, unsigned port) {
 }
 
 Exchange Fetch(unsigned port, std::uint32_t v0, std::uint32_t v1, int readPauseMs,
-               const std::string& addr) {
+               const std::string& addr, const std::function<void()>& midway) {
     Exchange x;
     const int fd = ConnectTo(addr, port);
     if (fd < 0)
@@ -99,6 +99,8 @@ Exchange Fetch(unsigned port, std::uint32_t v0, std::uint32_t v1, int readPauseM
             }
             if (ok)
                 x.files.push_back(std::move(f));
+            if (ok && i == 0 && midway)
+                midway();
         }
         char extra;
         x.complete = ok && ::recv(fd, &extra, 1, 0) == 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,10 @@ int ConnectTo(const std::string& addr, unsigned port);
 
 // One exchange on a fresh connection; readPauseMs > 0 reads in small pieces
 // with a pause between them (a small receive buffer makes the server wait).
+// midway, when given, runs after the first file has arrived, while the rest
+// waits unread.
 Exchange Fetch(unsigned port, std::uint32_t v0, std::uint32_t v1, int readPauseMs = 0,
-               const std::string& addr = "127.0.0.1");
+               const std::string& addr = "127.0.0.1",
+               const std::function<void()>& midway = nullptr);
 
 } // namespace tvtest

@@ -405,7 +405,7 @@ bool Publisher::Run() {
         cached += m_bodies[i].cached;
         compressed += !m_bodies[i].asIs && !m_bodies[i].cached;
     }
-    if (!ok)
+    if (!ok || !m_errors.empty())
         return false;
     std::vector<std::size_t> order(m_manifest.files.size());
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -434,8 +434,13 @@ bool Publisher::Run() {
              " compressed, " + std::to_string(cached) + " from the cache, " + std::to_string(asIs) +
              " sent as they are)");
     if (m_o.notify)
-        for (pid_t pid : NotifyServers(m_store))
-            m_r.note("asked the server with pid " + std::to_string(pid) + " to switch");
+        for (const auto& [pid, err] : NotifyServers(m_store)) {
+            if (err == 0)
+                m_r.note("asked the server with pid " + std::to_string(pid) + " to switch");
+            else
+                m_r.warn("cannot ask the server with pid " + std::to_string(pid) +
+                         " to switch: " + std::strerror(err) + " (send it SIGHUP)");
+        }
     return true;
 }
 
@@ -468,8 +473,8 @@ void UnregisterServer(const std::string& storeDir, int fd) {
     ::close(fd);
 }
 
-std::vector<pid_t> NotifyServers(const std::string& storeDir) {
-    std::vector<pid_t> pids;
+std::vector<std::pair<pid_t, int>> NotifyServers(const std::string& storeDir) {
+    std::vector<std::pair<pid_t, int>> pids;
     const std::string dir = storeDir + "/servers/";
     for (const std::string& name : ListDir(dir)) {
         if (name.find_first_not_of("0123456789") != std::string::npos || name.size() > 9)
@@ -483,8 +488,7 @@ std::vector<pid_t> NotifyServers(const std::string& storeDir) {
             ::unlink((dir + name).c_str());
         } else {
             const pid_t pid = static_cast<pid_t>(std::stol(name));
-            if (::kill(pid, SIGHUP) == 0)
-                pids.push_back(pid);
+            pids.emplace_back(pid, ::kill(pid, SIGHUP) == 0 ? 0 : errno);
         }
         ::close(fd);
     }

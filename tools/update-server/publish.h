@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace tvserver {
@@ -30,7 +31,8 @@ bool Publish(const PublishOptions& options, const PublishReport& report,
 // descriptor stays open; -1 with a message in error.
 int RegisterServer(const std::string& storeDir, std::string& error);
 void UnregisterServer(const std::string& storeDir, int fd);
-// Sends SIGHUP to every server registered in the store; returns their pids.
-std::vector<pid_t> NotifyServers(const std::string& storeDir);
+// Sends SIGHUP to every server registered in the store; returns their pids,
+// each with 0 or the errno of a signal that could not be sent.
+std::vector<std::pair<pid_t, int>> NotifyServers(const std::string& storeDir);
 
 } // namespace tvserver
