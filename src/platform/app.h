@@ -45,7 +45,10 @@ BOOL AfxSocketInit(WSAData* lpwsaData = nullptr);
 
 // A modal box with an OK button, the application name as caption and the icon
 // from nType (an OK-only box without an icon flag gets the warning icon).
-// Callable from any thread: from a worker it is shown and answered on the
-// user-interface thread, and the call returns when the user has dismissed it.
+// Callable from any thread: from a worker it is shown in front of the
+// innermost dialog while the user-interface thread waits for that worker
+// (AfxWaitForWorker), and the call returns when the user has dismissed it.
+// (The host marshals the box to the user-interface thread; on Windows the
+// worker shows it itself, owned by that dialog, as the framework does.)
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 int AfxMessageBox(UINT nIDPrompt, UINT nType = MB_OK, UINT nIDHelp = static_cast<UINT>(-1));
