@@ -100,9 +100,10 @@ void CDialog::EndDialog(int nResult) {
         ::PostMessageW(h, tvwin32::kEndDialogMessage, static_cast<WPARAM>(nResult), 0);
         return;
     }
-    if (tvwin32::IsModal(h))
+    if (tvwin32::IsModal(h)) {
+        tvwin32::MarkModalEnded(h);
         ::EndDialog(h, nResult);
-    else
+    } else
         ::ShowWindow(h, SW_HIDE);
 }
 

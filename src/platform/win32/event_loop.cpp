@@ -17,16 +17,21 @@ std::atomic<HWND> g_boxOwner{nullptr};
 // NOTE: leaked on purpose, as every static of this backend that a window
 // procedure touches: a worker may end the process while the user-interface
 // thread still runs, and no destructor may pull this away from under it.
-std::vector<HWND>& ModalStack() {
-    static auto* stack = new std::vector<HWND>;
+struct ModalRun {
+    HWND hDlg;
+    bool ended; // EndDialog was called: it is going away
+};
+
+std::vector<ModalRun>& ModalStack() {
+    static auto* stack = new std::vector<ModalRun>;
     return *stack;
 }
 
 void UpdateOwner() {
     HWND owner = nullptr;
     for (auto it = ModalStack().rbegin(); it != ModalStack().rend(); ++it)
-        if (IsWindow(*it) && IsWindowVisible(*it)) {
-            owner = *it;
+        if (!it->ended && IsWindow(it->hDlg)) {
+            owner = it->hDlg;
             break;
         }
     g_boxOwner.store(owner);
@@ -52,14 +57,14 @@ HINSTANCE Instance() {
 }
 
 void PushModal(HWND hDlg) {
-    ModalStack().push_back(hDlg);
+    ModalStack().push_back({hDlg, false});
     UpdateOwner();
 }
 
 void PopModal(HWND hDlg) {
     auto& stack = ModalStack();
     for (auto it = stack.rbegin(); it != stack.rend(); ++it)
-        if (*it == hDlg) {
+        if (it->hDlg == hDlg) {
             stack.erase(std::next(it).base());
             break;
         }
@@ -67,15 +72,22 @@ void PopModal(HWND hDlg) {
 }
 
 bool IsModal(HWND hDlg) {
-    for (HWND h : ModalStack())
-        if (h == hDlg)
+    for (const ModalRun& run : ModalStack())
+        if (run.hDlg == hDlg)
             return true;
     return false;
 }
 
+void MarkModalEnded(HWND hDlg) {
+    for (ModalRun& run : ModalStack())
+        if (run.hDlg == hDlg)
+            run.ended = true;
+    UpdateOwner();
+}
+
 HWND MessageBoxOwner() {
     if (IsUiThread())
-        UpdateOwner(); // visibility may have changed since the last push
+        UpdateOwner(); // a window may have gone since the last change
     HWND owner = g_boxOwner.load();
     return owner && IsWindow(owner) ? owner : nullptr;
 }

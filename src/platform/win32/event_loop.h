@@ -26,10 +26,13 @@ constexpr UINT kHostLookupMessage = WM_APP + 0x3F02;
 constexpr UINT kEndDialogMessage = WM_APP + 0x3F03;
 
 // Modal dialogs of the user-interface thread, innermost last. The innermost
-// visible one owns every message box, also the ones a worker shows.
+// one that is not ending owns every message box, also the ones a worker
+// shows; a box while none is left (the window's destruction) has no owner.
 void PushModal(HWND hDlg);
 void PopModal(HWND hDlg);
 bool IsModal(HWND hDlg);
+// EndDialog was called on it.
+void MarkModalEnded(HWND hDlg);
 HWND MessageBoxOwner();
 
 // One round of the restricted pump: serves messages other threads send to

@@ -24,6 +24,7 @@
 
 #include "platform/win32/event_loop.h"
 
+#include <algorithm>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +38,7 @@ struct CAsyncSocket::State {
 namespace {
 
 const int kConnectTimeoutMs = 20000;
+const DWORD kRestrictedPollMs = 100;
 // What the blocking calls need from Winsock, whatever the caller asked for;
 // the rest is filtered out at delivery.
 const long kAlwaysSelected = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
@@ -177,6 +179,10 @@ template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
     ++g_blockingDepth;
     bool matched = false;
     for (;;) {
+        tvwin32::ServeSentAndPaint();
+        // NOTE: every PeekMessage clears the wake bit of what is already
+        // queued, so the peek for the awaited messages comes last before the
+        // wait; the wait is also bounded, as a second line of defence.
         MSG msg;
         while (!matched && PeekMessageW(&msg, g_notifyWnd, tvwin32::kSocketMessage,
                                         tvwin32::kHostLookupMessage, PM_REMOVE)) {
@@ -191,13 +197,12 @@ template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
         }
         if (matched)
             break;
-        tvwin32::ServeSentAndPaint();
-        DWORD timeout = INFINITE;
+        DWORD timeout = kRestrictedPollMs;
         if (deadline != 0) {
             const ULONGLONG now = GetTickCount64();
             if (now >= deadline)
                 break;
-            timeout = static_cast<DWORD>(deadline - now);
+            timeout = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, timeout));
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout,
                                   QS_POSTMESSAGE | tvwin32::kRestrictedWake);
@@ -464,6 +469,9 @@ BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
     return TRUE;
 }
 
+// NOTE: the blocking receive and send try again at least every
+// kRestrictedPollMs, so a readiness notification that never comes (or comes
+// late, as under Wine) cannot hold them for good.
 int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     for (;;) {
         const int n = CAsyncSocket::Receive(lpBuf, nBufLen, nFlags);
@@ -471,7 +479,7 @@ int CSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
             return n;
         m_bBlocking = TRUE;
         LPARAM ignored;
-        WaitForSocket(m_hSocket, FD_READ | FD_CLOSE, 0, ignored);
+        WaitForSocket(m_hSocket, FD_READ | FD_CLOSE, GetTickCount64() + kRestrictedPollMs, ignored);
         m_bBlocking = FALSE;
     }
 }
@@ -486,11 +494,12 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
                 return SOCKET_ERROR;
             m_bBlocking = TRUE;
             LPARAM result = 0;
-            WaitForSocket(m_hSocket, FD_WRITE | FD_CLOSE, 0, result);
+            const bool woke = WaitForSocket(m_hSocket, FD_WRITE | FD_CLOSE,
+                                            GetTickCount64() + kRestrictedPollMs, result);
             m_bBlocking = FALSE;
-            if (WSAGETSELECTEVENT(result) == FD_CLOSE) {
-                WSASetLastError(WSAGETSELECTERROR(result) ? WSAGETSELECTERROR(result)
-                                                          : WSAECONNRESET);
+            if (woke && WSAGETSELECTEVENT(result) == FD_CLOSE) {
+                const int error = WSAGETSELECTERROR(result);
+                WSASetLastError(error ? error : WSAECONNRESET);
                 return SOCKET_ERROR;
             }
             continue;

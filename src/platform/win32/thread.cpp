@@ -19,6 +19,7 @@ namespace {
 HANDLE g_parkRequest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE g_parkTaken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 const DWORD kParkTimeoutMs = 2000;
+const DWORD kPollMs = 100;
 
 // NOTE: the decompressor ends the process with exit() on the worker while the
 // user-interface thread waits for it. exit() runs the exit handlers and the

@@ -73,7 +73,12 @@ LRESULT CALLBACK RoutingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     case kEndDialogMessage:
         // An end request a worker queued: taken once the modal run has
         // control again.
-        EndDialog(hWnd, static_cast<INT_PTR>(wParam));
+        if (IsModal(hWnd)) {
+            MarkModalEnded(hWnd);
+            EndDialog(hWnd, static_cast<INT_PTR>(wParam));
+        } else {
+            ShowWindow(hWnd, SW_HIDE);
+        }
         return 0;
     default:
         break;

@@ -1,0 +1,319 @@
+// Real dialogs from the templates: the controls the dialog manager builds,
+// data exchange, the keys and the close box, nested runs, the end request of
+// another thread, message boxes and the wait for a worker. Driven by the
+// robot from a helper thread, as a user would.
+#include "platform/afx.h"
+#include "robot.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kProgressDlg = 900, kListDlg = 901, kPanelDlg = 902;
+
+const DialogControl kProgressControls[] = {
+    {1006, ControlKind::StaticRight, "0/0", 65, 10, 140, 8, 0x50020002},
+    {-1, ControlKind::StaticLeft, "File Count", 10, 10, 41, 8, 0x50020000},
+    {1001, ControlKind::StaticRight, "Test.txt", 65, 25, 140, 8, 0x50020002},
+    {1004, ControlKind::ProgressBar, nullptr, 10, 55, 195, 10, 0x50800000},
+};
+const DialogControl kListControls[] = {
+    {1006, ControlKind::ListBox, nullptr, 10, 10, 195, 55, 0x50A10101},
+    {1005, ControlKind::DefPushButton, "접속", 100, 75, 50, 14, 0x50010001},
+    {1007, ControlKind::PushButton, "취소", 155, 75, 50, 14, 0x50010000},
+};
+const DialogControl kPanelControls[] = {
+    {-1, ControlKind::StaticLeft, "잠시만 기다려 주십시요.", 18, 45, 181, 8, 0x50020000},
+};
+const DialogTemplate kDialogs[] = {
+    {kProgressDlg, "Torvane Update", 217, 99, "굴림체", 9, 0x90C800C0, WS_EX_APPWINDOW,
+     kProgressControls, 4},
+    {kListDlg, "Server Select", 217, 99, "굴림체", 9, 0x80C800C0, 0, kListControls, 3},
+    {kPanelDlg, "", 217, 99, "굴림체", 9, 0x40000040, 0, kPanelControls, 1},
+};
+const StringResource kStrings[] = {{1, "Windows 소켓 초기화에 실패하였습니다."}};
+const ResourceTable kTable = {kDialogs, 3, kStrings, 1, nullptr, 0};
+
+// A dialog whose behaviour each test scripts.
+class ScriptedDlg : public CDialog {
+  public:
+    explicit ScriptedDlg(UINT id = kProgressDlg) : CDialog(id) {}
+    std::function<void(ScriptedDlg&)> onInit;
+    std::function<void(ScriptedDlg&, UINT, WPARAM)> onApp;
+    std::function<bool(ScriptedDlg&, UINT, UINT)> onCommand;
+    std::vector<std::string>* log = nullptr;
+    CString m_strCount = "0/0", m_strName;
+    CProgressCtrl m_bar;
+    CListBox m_list;
+
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        if (onInit)
+            onInit(*this);
+        return TRUE;
+    }
+    void DoDataExchange(CDataExchange* pDX) override {
+        if (m_nIDTemplate == kListDlg) {
+            DDX_Control(pDX, 1006, m_list);
+            return;
+        }
+        if (m_nIDTemplate != kProgressDlg)
+            return;
+        DDX_Control(pDX, 1004, m_bar);
+        DDX_Text(pDX, 1006, m_strCount);
+        DDX_Text(pDX, 1001, m_strName);
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message >= WM_APP && message < WM_APP + 0x100 && onApp) {
+            onApp(*this, message, wParam);
+            return 0;
+        }
+        return CDialog::WindowProc(message, wParam, lParam);
+    }
+    BOOL OnCommand(UINT nID, UINT nCode) override {
+        if (onCommand && onCommand(*this, nID, nCode))
+            return TRUE;
+        return CDialog::OnCommand(nID, nCode);
+    }
+    void OnDestroy() override {
+        if (log)
+            log->push_back("destroy " + std::to_string(m_nIDTemplate));
+    }
+};
+
+class DialogTest : public testing::Test {
+  protected:
+    void SetUp() override { AfxSetResources(kTable); }
+};
+
+std::wstring Wide(HWND h) {
+    wchar_t buf[256] = {};
+    GetWindowTextW(h, buf, 256);
+    return buf;
+}
+
+TEST_F(DialogTest, TemplateBuildsItsControlsWhereTheDialogUnitsSay) {
+    ScriptedDlg dlg(kListDlg);
+    dlg.onInit = [](ScriptedDlg& d) {
+        HWND h = d.m_hWnd;
+        EXPECT_EQ(Wide(h), L"Server Select");
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(h, GWL_STYLE)) & 0x00C80080u, 0x00C80080u)
+            << "caption, system menu, modal frame";
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_STREQ(font.lfFaceName, L"굴림체");
+        const struct {
+            int id;
+            const char* cls;
+            const wchar_t* text;
+        } kWant[] = {{1006, "ListBox", L""}, {1005, "Button", L"접속"}, {1007, "Button", L"취소"}};
+        for (int i = 0; i < 3; ++i) {
+            HWND c = GetDlgItem(h, kWant[i].id);
+            ASSERT_NE(c, nullptr) << kWant[i].id;
+            EXPECT_EQ(robot::ClassName(c), kWant[i].cls);
+            EXPECT_EQ(Wide(c), kWant[i].text);
+            EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(c, GWL_STYLE)) & 0xFFFF,
+                      kListControls[i].style & 0xFFFF)
+                << kWant[i].id;
+            const DialogControl& t = kListControls[i];
+            RECT want = {t.x, t.y, t.x + t.cx, t.y + t.cy};
+            MapDialogRect(h, &want);
+            RECT got;
+            GetWindowRect(c, &got);
+            MapWindowPoints(nullptr, h, reinterpret_cast<POINT*>(&got), 2);
+            EXPECT_EQ(got.left, want.left) << kWant[i].id;
+            EXPECT_EQ(got.top, want.top) << kWant[i].id;
+            EXPECT_EQ(got.right, want.right) << kWant[i].id;
+        }
+        d.EndDialog(0);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+}
+
+TEST_F(DialogTest, DataExchangeCarriesKoreanTextBothWays) {
+    ScriptedDlg dlg;
+    dlg.m_strName = "파일 이름.txt";
+    dlg.onInit = [](ScriptedDlg& d) {
+        EXPECT_EQ(Wide(GetDlgItem(d.m_hWnd, 1001)), L"파일 이름.txt");
+        EXPECT_EQ(Wide(GetDlgItem(d.m_hWnd, 1006)), L"0/0");
+        SetWindowTextW(GetDlgItem(d.m_hWnd, 1006), L"3/7");
+        d.UpdateData(TRUE);
+        EXPECT_EQ(d.m_strCount, "3/7");
+        EXPECT_EQ(d.m_strName, "파일 이름.txt");
+        d.EndDialog(0);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+    EXPECT_EQ(dlg.m_bar.m_hWnd, nullptr) << "the control object lets go of its window";
+}
+
+TEST_F(DialogTest, ProgressBarIsTheCommonControlAndKeepsItsPositionInRange) {
+    ScriptedDlg dlg;
+    dlg.onInit = [](ScriptedDlg& d) {
+        EXPECT_EQ(robot::ClassName(d.m_bar.m_hWnd), "msctls_progress32");
+        d.m_bar.SetRange32(0, 500);
+        d.m_bar.SetPos(0);
+        d.m_bar.OffsetPos(300);
+        d.m_bar.OffsetPos(300);
+        int lo = -1, hi = -1;
+        d.m_bar.GetRange(lo, hi);
+        EXPECT_EQ(lo, 0);
+        EXPECT_EQ(hi, 500);
+        EXPECT_EQ(d.m_bar.GetPos(), 500);
+        d.m_bar.SetRange32(0, 0);
+        EXPECT_EQ(d.m_bar.GetPos(), 0);
+        d.EndDialog(0);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+}
+
+TEST_F(DialogTest, ListBoxItemsSelectionAndTheErrorValueAsAddress) {
+    ScriptedDlg dlg(kListDlg);
+    dlg.onInit = [](ScriptedDlg& d) {
+        EXPECT_EQ(d.m_list.GetCurSel(), LB_ERR);
+        EXPECT_EQ(d.m_list.GetItemData(d.m_list.GetCurSel()), 0xFFFFFFFFu);
+        EXPECT_EQ(d.m_list.AddString("알파"), 0);
+        EXPECT_EQ(d.m_list.AddString("Beta"), 1);
+        d.m_list.SetItemData(1, 0x0200000A);
+        EXPECT_EQ(d.m_list.SetCurSel(1), 1);
+        CString text;
+        EXPECT_EQ(d.m_list.GetText(0, text), 6);
+        EXPECT_EQ(text, "알파");
+        EXPECT_EQ(d.m_list.GetItemData(d.m_list.GetCurSel()), 0x0200000Au);
+        EXPECT_EQ(d.m_list.GetText(5, text), LB_ERR);
+        d.m_list.ResetContent();
+        EXPECT_EQ(d.m_list.GetCount(), 0);
+        d.EndDialog(0);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+}
+
+// Enter on a dialog without buttons is IDOK (texts read back first), Escape
+// and the close box IDCANCEL; on the list dialog Enter presses the default
+// button, and a click the other one.
+TEST_F(DialogTest, KeysCloseBoxAndButtonsGiveTheFrameworkResults) {
+    struct Case {
+        UINT tmpl;
+        std::function<void(HWND)> act;
+        INT_PTR want;
+    } cases[] = {
+        {kProgressDlg, [](HWND h) { robot::PressKey(h, VK_RETURN); }, IDOK},
+        {kProgressDlg, [](HWND h) { robot::PressKey(h, VK_ESCAPE); }, IDCANCEL},
+        {kProgressDlg, [](HWND h) { robot::PressCloseBox(h); }, IDCANCEL},
+        {kListDlg, [](HWND h) { robot::PressKey(h, VK_RETURN); }, 1005},
+        {kListDlg, [](HWND h) { robot::Click(GetDlgItem(h, 1007)); }, 1007},
+        {kListDlg, [](HWND h) { robot::PressCloseBox(h); }, IDCANCEL},
+    };
+    for (const Case& c : cases) {
+        ScriptedDlg dlg(c.tmpl);
+        dlg.onCommand = [](ScriptedDlg& d, UINT nID, UINT nCode) {
+            if ((nID == 1005 || nID == 1007) && nCode == BN_CLICKED) {
+                d.EndDialog(static_cast<int>(nID));
+                return true;
+            }
+            return false;
+        };
+        const char* caption = c.tmpl == kListDlg ? "Server Select" : "Torvane Update";
+        robot::Helper helper([&] {
+            HWND h = robot::WaitForDialog(caption);
+            ASSERT_NE(h, nullptr);
+            c.act(h);
+        });
+        EXPECT_EQ(dlg.DoModal(), c.want) << caption << " case " << (&c - cases);
+    }
+}
+
+TEST_F(DialogTest, NestedModalRunEndsOnlyItsOwnDialog) {
+    std::vector<std::string> log;
+    ScriptedDlg outer, inner(kListDlg);
+    outer.log = inner.log = &log;
+    outer.onInit = [](ScriptedDlg& d) { d.PostMessage(WM_APP); };
+    inner.onInit = [](ScriptedDlg& d) { d.PostMessage(WM_APP + 1); };
+    outer.onApp = [&](ScriptedDlg& d, UINT, WPARAM) {
+        d.EndDialog(5); // takes effect only when control is back in the outer run
+        log.push_back("inner returned " + std::to_string(inner.DoModal()));
+    };
+    inner.onApp = [](ScriptedDlg& d, UINT, WPARAM) { d.EndDialog(7); };
+    EXPECT_EQ(outer.DoModal(), 5);
+    EXPECT_EQ(log, (std::vector<std::string>{"destroy 901", "inner returned 7", "destroy 900"}));
+    EXPECT_EQ(outer.m_hWnd, nullptr);
+}
+
+TEST_F(DialogTest, EndDialogFromAnotherThreadIsTakenByTheRun) {
+    ScriptedDlg dlg;
+    dlg.onInit = [](ScriptedDlg& d) { d.PostMessage(WM_APP, 3); };
+    dlg.onApp = [&](ScriptedDlg&, UINT, WPARAM w) {
+        std::thread([&dlg, w] { dlg.EndDialog(static_cast<int>(w)); }).join();
+    };
+    EXPECT_EQ(dlg.DoModal(), 3);
+}
+
+TEST_F(DialogTest, UnknownTemplateFailsTheRun) {
+    ScriptedDlg dlg(12345);
+    EXPECT_EQ(dlg.DoModal(), -1);
+}
+
+// The caption is the application's name; an OK box without an icon warns.
+TEST_F(DialogTest, MessageBoxCaptionIconAndText) {
+    struct Case {
+        UINT type;
+        const char* icon;
+    } cases[] = {{MB_ICONERROR, "hand"}, {MB_ICONINFORMATION, "asterisk"}, {MB_OK, "exclamation"}};
+    for (const Case& c : cases) {
+        robot::Box box;
+        {
+            robot::Helper helper([&] { box = robot::AnswerBox(); });
+            EXPECT_EQ(AfxMessageBox(1, c.type), IDOK);
+        }
+        EXPECT_EQ(box.caption, AfxGetAppName());
+        EXPECT_EQ(box.text, "Windows 소켓 초기화에 실패하였습니다.");
+        EXPECT_EQ(box.icon, c.icon) << c.type;
+    }
+}
+
+unsigned __stdcall WorkerShowsBox(void* arg) {
+    auto* dlg = static_cast<ScriptedDlg*>(arg);
+    AfxMessageBox("Can't decompress a.gz", MB_ICONERROR);
+    dlg->EndDialog(9);
+    return 0;
+}
+
+// While the user-interface thread waits for the worker, the worker's box is
+// shown over the dialog and answered; what was posted meanwhile (the worker's
+// end request included) is taken only when the run has control again.
+TEST_F(DialogTest, WorkerWaitServesTheWorkersMessageBoxAndHoldsPostedMessages) {
+    ScriptedDlg dlg, panel(kPanelDlg);
+    std::vector<std::string> order;
+    robot::Box box;
+    dlg.onInit = [&](ScriptedDlg& d) {
+        panel.Create(kPanelDlg, &d);
+        d.PostMessage(WM_APP + 2);
+        d.PostMessage(WM_APP + 1);
+    };
+    dlg.onApp = [&](ScriptedDlg& d, UINT msg, WPARAM) {
+        if (msg == WM_APP + 1) {
+            order.push_back("held message");
+            return;
+        }
+        panel.ShowWindow(SW_SHOW);
+        panel.UpdateWindow();
+        EXPECT_TRUE(panel.IsWindowVisible());
+        robot::Helper helper([&] { box = robot::AnswerBox(); });
+        HANDLE h =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WorkerShowsBox, &d, 0, nullptr));
+        EXPECT_EQ(AfxWaitForWorker(h), WAIT_OBJECT_0);
+        order.push_back("wait over");
+        CloseHandle(h);
+        panel.ShowWindow(SW_HIDE);
+    };
+    EXPECT_EQ(dlg.DoModal(), 9);
+    EXPECT_EQ(order, (std::vector<std::string>{"wait over", "held message"}));
+    EXPECT_EQ(box.text, "Can't decompress a.gz");
+    EXPECT_EQ(box.icon, "hand");
+    EXPECT_EQ(box.ownerCaption, "Torvane Update") << "shown over the dialog";
+    EXPECT_TRUE(box.ownerDisabled);
+}
+
+} // namespace
