@@ -2,6 +2,8 @@
 // files are decompressed on a worker thread while the user-interface thread
 // shows the please-wait panel and waits, then the version reached is
 // recorded. Operating-system independent code only.
+#include "install/install_step.h"
+
 #include "gunzip/gunzip.h"
 #include "install/disk_room.h"
 #include "platform/app.h"
@@ -9,7 +11,12 @@
 #include "ui/server_select_dlg.h"
 #include "ui/update_dlg.h"
 
+#include <atomic>
+
 namespace {
+
+// Read by the install worker, set by tests before any install step starts.
+std::atomic<InstallDecompressor> g_decompressor{decompress_file};
 
 // The name a received File.ver is stored under; it is kept as received and
 // never decompressed over anything.
@@ -57,12 +64,13 @@ BOOL HasRoomToInstall(CUpdateDlg* pDlg, const CStringArray& paths) {
 // one that fails, leaving the list as it is so a later install step retries.
 BOOL DecompressReceivedFiles(CUpdateDlg* pDlg, const CStringArray& paths) {
     set_gunzip_fatal_notice(TellCannotDecompress);
+    const InstallDecompressor decompress = g_decompressor.load();
     for (INT_PTR i = 0; i < paths.GetSize(); ++i) {
         const CString& strPath = paths[i];
         // NOTE: a status of 2 (a warning, e.g. bytes after the last member)
         // counts as a failure too: the record must not claim a version whose
         // files may not be what the server meant.
-        if (decompress_file(strPath) != 0) {
+        if (decompress(strPath) != 0) {
             TellCannotDecompress(strPath);
             pDlg->EndDialog(0);
             return FALSE;
@@ -72,6 +80,10 @@ BOOL DecompressReceivedFiles(CUpdateDlg* pDlg, const CStringArray& paths) {
 }
 
 } // namespace
+
+void SetInstallDecompressor(InstallDecompressor fn) {
+    g_decompressor.store(fn ? fn : decompress_file);
+}
 
 // Runs on the worker thread. The user-interface thread touches neither the
 // list nor the version pair until this has returned, so neither is locked.

@@ -3,6 +3,7 @@
 #include "platform/app.h"
 #include "platform/host/event_loop.h"
 #include "platform/host/frontend.h"
+#include "recorded_decompressor.h"
 #include "ui/resource.h"
 
 #include <gtest/gtest.h>
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
     tvhost::SetAppName("torvane-update");
     CWinApp app;
     RegisterUpdateResources();
+    tvtest::InstallRecordedDecompressor();
     return RUN_ALL_TESTS();
 }

@@ -1,7 +1,7 @@
-// Link-time stand-in for the decompressor's entry (see the header).
+// The recording stand-in for the decompressor (see the header).
 #include "recorded_decompressor.h"
 
-#include "gunzip/gunzip.h"
+#include "install/install_step.h"
 
 #include <mutex>
 
@@ -10,19 +10,20 @@ namespace {
 std::mutex g_mutex;
 std::vector<std::string> g_paths;
 
-} // namespace
-
 // Runs on the install worker.
-int32_t decompress_file(const char* path) {
+int32_t RecordDecompress(const char* path) {
     std::lock_guard lock(g_mutex);
     g_paths.emplace_back(path);
     return 0;
 }
 
-// The stand-in has no fatal path: nobody is ever told.
-void set_gunzip_fatal_notice(gunzip_fatal_notice) {}
+} // namespace
 
 namespace tvtest {
+
+void InstallRecordedDecompressor() {
+    SetInstallDecompressor(RecordDecompress);
+}
 
 std::vector<std::string> Decompressed() {
     std::lock_guard lock(g_mutex);

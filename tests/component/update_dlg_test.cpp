@@ -80,7 +80,7 @@ class UpdateDlgTest : public ::testing::Test {
         m_rec->SetModalStartScript(CancelServerSelection);
         tvtest::ClearDecompressed();
     }
-    void TearDown() override { tvhost::sys::Reset(); }
+    void TearDown() override { tvhost::ResetSyscalls(); }
 
     // The finish step runs the server selection; these tests end there.
     static void CancelServerSelection(UINT nIDTemplate, HWND) {
@@ -538,7 +538,7 @@ TEST_F(UpdateDlgTest, BodyThatCannotBeWrittenIsNotCountedAsReceived) {
 }
 
 TEST_F(UpdateDlgTest, WithoutASocketTheWindowStaysOpenUntilClosed) {
-    tvhost::sys::g.socket = [](int, int, int) {
+    tvhost::syscalls.socket = [](int, int, int) {
         errno = EMFILE;
         return -1;
     };

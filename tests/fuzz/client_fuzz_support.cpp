@@ -156,8 +156,8 @@ void SetUpOnce() {
     auto fe = std::make_unique<SilentFrontEnd>();
     g_frontEnd = fe.get();
     tvhost::SetFrontEnd(std::move(fe));
-    g_realSysOpen = tvhost::sys::g.open;
-    tvhost::sys::g.open = GuardedOpen;
+    g_realSysOpen = tvhost::syscalls.open;
+    tvhost::syscalls.open = GuardedOpen;
 }
 
 void Empty(const std::string& dir) {

@@ -11,7 +11,7 @@
 #include "fuzz_support.h"
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
-#include "platform/host/crt_syscalls.h"
+#include "platform/host/syscalls.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ const std::string& scratch_dir() {
             std::abort();
         scratch_path = tmpl;
         std::atexit(remove_scratch);
-        tvhost::crt::syscalls.write = capped_write;
+        tvhost::syscalls.write = capped_write;
         fuzz::install_exit_handler();
         return std::string(tmpl);
     }();

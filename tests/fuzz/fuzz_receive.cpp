@@ -25,7 +25,7 @@
 #include "client_fuzz_support.h"
 
 #include "app/settings.h"
-#include "gunzip/gunzip.h"
+#include "install/install_step.h"
 #include "install/version_record.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/window.h"
@@ -323,11 +323,9 @@ void CheckVersions(const Model& m, size_t k, const DWORD version[2]) {
         Fail("the version pair is not that of the completed files");
 }
 
-} // namespace
-
 // The install step's decompressor: takes a snapshot of the list it works
 // through and leaves every file as received.
-int32_t decompress_file(const char*) {
+int32_t SnapshotDecompress(const char*) {
     if (!g_installed) {
         g_installed = true;
         for (INT_PTR i = 0; i < g_dlg->m_receivedFiles.GetSize(); ++i)
@@ -335,6 +333,8 @@ int32_t decompress_file(const char*) {
     }
     return 0;
 }
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (size < 3)
@@ -362,12 +362,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     }
     g_listAtInstall.clear();
     g_installed = false;
+    SetInstallDecompressor(SnapshotDecompress);
 
-    const tvhost::sys::Table saved = tvhost::sys::g;
-    tvhost::sys::g.socket = FakeSocket;
-    tvhost::sys::g.connect = FakeConnect;
-    tvhost::sys::g.recv = FakeRecv;
-    tvhost::sys::g.send = FakeSend;
+    const tvhost::Syscalls saved = tvhost::syscalls;
+    tvhost::syscalls.socket = FakeSocket;
+    tvhost::syscalls.connect = FakeConnect;
+    tvhost::syscalls.recv = FakeRecv;
+    tvhost::syscalls.send = FakeSend;
     g_strServerAddr = "192.0.2.1";
     g_nServerPort = 43001;
 
@@ -386,7 +387,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     g_dlg = nullptr;
     for (int fd : g_d.peers)
         ::close(fd);
-    tvhost::sys::g = saved;
+    tvhost::syscalls = saved;
 
     const Model m = ReadStream(g_d.chunks, g_d.stream, record, loopback);
     bool createFailed = false;

@@ -1,6 +1,6 @@
 // Host backend of platform/crt_io.h: the C runtime's descriptor functions over
 // POSIX. Received names use backslashes; every path has them turned into '/'
-// here. The system calls go through crt_syscalls (crt_syscalls.h) so a test
+// here. The system calls go through the system-call table (syscalls.h) so a test
 // can fail the Nth write with ENOSPC without mocking anything.
 
 #include <cerrno>
@@ -12,31 +12,11 @@
 #include <unistd.h>
 
 #include "platform/crt_io.h"
-#include "platform/host/crt_syscalls.h"
-
-namespace tvhost::crt {
-
-namespace {
-int real_open(const char* path, int flags, mode_t mode) {
-    return ::open(path, flags, mode);
-}
-} // namespace
-
-const Syscalls kRealSyscalls = {
-    real_open, ::read,     ::write,  ::close,     ::stat,   ::fstat,
-    ::lstat,   ::fchmodat, ::unlink, ::utimensat, ::rename,
-};
-Syscalls syscalls = kRealSyscalls;
-
-void ResetSyscalls() {
-    syscalls = kRealSyscalls;
-}
-
-} // namespace tvhost::crt
+#include "platform/host/syscalls.h"
 
 namespace {
 
-using tvhost::crt::syscalls;
+using tvhost::syscalls;
 
 // Holds a path with '/' for every '\\'; names that do not fit are refused
 // with ENAMETOOLONG rather than cut.

@@ -1,5 +1,6 @@
 // Host backend: error numbers and path mapping.
 #include "platform/host/errors.h"
+#include "platform/host/syscalls.h"
 
 #include "platform/socket.h"
 
@@ -142,7 +143,7 @@ bool ParentMissing(const std::string& hostPath) {
         return false; // the current directory exists
     std::string dir = slash == 0 ? "/" : hostPath.substr(0, slash);
     struct stat st;
-    return ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+    return tvhost::syscalls.stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
 } // namespace tvhost

@@ -8,6 +8,7 @@
 //   5. User input at the topmost modal window
 #include "platform/host/event_loop.h"
 
+#include "platform/host/syscalls.h"
 #include "platform/host/window.h"
 #include "platform/wnd.h"
 
@@ -248,7 +249,7 @@ bool DispatchBusySocket(bool full) {
     Loop& l = L();
     if (!full || ++l.iteration % kSlowPathEvery == 0 || !BuildPollSet(true, true))
         return false;
-    if (::poll(l.pfds.data(), l.pfds.size(), 0) <= 0)
+    if (tvhost::syscalls.poll(l.pfds.data(), l.pfds.size(), 0) <= 0)
         return false;
     l.pfds.push_back({-1, 0, 0}); // DispatchOneReady skips the last entry
     l.pfdOwner.push_back(nullptr);
@@ -293,11 +294,11 @@ void ModalIteration() {
     // socket ready, and the kernel then skips the timer arithmetic a timed
     // poll costs on every call (measured: several per cent of a loopback
     // transfer). Only an idle loop pays for the second, timed poll.
-    int n = ::poll(l.pfds.data(), l.pfds.size(), 0);
+    int n = tvhost::syscalls.poll(l.pfds.data(), l.pfds.size(), 0);
     if (n == 0) {
         int timeout = PaintTimeout();
         if (timeout != 0)
-            n = ::poll(l.pfds.data(), l.pfds.size(), timeout);
+            n = tvhost::syscalls.poll(l.pfds.data(), l.pfds.size(), timeout);
     }
     if (n < 0 && errno == EINTR) {
         // NOTE: curses learns of a window resize from SIGWINCH and reports it
@@ -419,7 +420,7 @@ short WaitRestricted(int fd, short events, std::int64_t deadlineMs) {
         }
         pf[0] = {l.wakeFd, POLLIN, 0};
         pf[1] = {fd, events, 0};
-        int n = ::poll(pf, fd >= 0 ? 2 : 1, timeout);
+        int n = tvhost::syscalls.poll(pf, fd >= 0 ? 2 : 1, timeout);
         if (n > 0 && pf[0].revents)
             DrainWake();
         if (n > 0 && fd >= 0 && pf[1].revents) {

@@ -27,7 +27,7 @@ struct FileObject : tvhost::HostObject {
     int fd = -1;
     ~FileObject() override {
         if (fd >= 0)
-            tvhost::sys::g.close(fd);
+            tvhost::syscalls.close(fd);
     }
 };
 
@@ -35,7 +35,7 @@ enum class Existing { None, File, ReadOnlyFile, Directory, Other };
 
 Existing Probe(const std::string& p) {
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0)
+    if (tvhost::syscalls.stat(p.c_str(), &st) != 0)
         return Existing::None;
     if (S_ISDIR(st.st_mode))
         return Existing::Directory;
@@ -97,7 +97,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
     }
     const bool bPrivate = dwCreationDisposition == CREATE_NEW &&
                           (dwFlagsAndAttributes & FILE_ATTRIBUTE_TEMPORARY) != 0;
-    int fd = tvhost::sys::g.open(p.c_str(), flags, bPrivate ? 0600 : 0666);
+    int fd = tvhost::syscalls.open(p.c_str(), flags, bPrivate ? 0600 : 0666);
     if (fd < 0) {
         int err = errno;
         // O_EXCL also refuses a dangling link planted in the file's place.
@@ -129,8 +129,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     DWORD done = 0;
     BOOL ok = TRUE;
     while (done < nNumberOfBytesToRead) {
-        ssize_t n = tvhost::sys::g.read(f->fd, static_cast<char*>(lpBuffer) + done,
-                                        nNumberOfBytesToRead - done);
+        ssize_t n = tvhost::syscalls.read(f->fd, static_cast<char*>(lpBuffer) + done,
+                                          nNumberOfBytesToRead - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -159,8 +159,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     DWORD done = 0;
     BOOL ok = TRUE;
     while (done < nNumberOfBytesToWrite) {
-        ssize_t n = tvhost::sys::g.write(f->fd, static_cast<const char*>(lpBuffer) + done,
-                                         nNumberOfBytesToWrite - done);
+        ssize_t n = tvhost::syscalls.write(f->fd, static_cast<const char*>(lpBuffer) + done,
+                                           nNumberOfBytesToWrite - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -178,27 +178,30 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 BOOL DeleteFileA(LPCSTR lpFileName) {
     std::string p = tvhost::HostPath(lpFileName);
     struct stat st;
-    if (::lstat(p.c_str(), &st) != 0)
+    if (tvhost::syscalls.lstat(p.c_str(), &st) != 0)
         return tvhost::FailWithErrno(errno, errno == ENOENT && tvhost::ParentMissing(p));
     if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (::unlink(p.c_str()) != 0)
+    if (tvhost::syscalls.unlink(p.c_str()) != 0)
         return tvhost::FailWithErrno(errno);
     return TRUE;
 }
 
 namespace {
 
-// fsync through a fresh descriptor; a file or directory that cannot be opened
-// has nothing of ours to flush.
-void FlushPath(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+// fsync through a fresh descriptor. Returns the errno of a flush that failed,
+// 0 otherwise: a file or directory that cannot be opened has nothing of ours
+// to flush, and a file system that cannot sync (EINVAL, EROFS) holds nothing
+// that a flush would save.
+int FlushPath(const std::string& path, int flags) {
+    const int fd = tvhost::syscalls.open(path.c_str(), flags | O_CLOEXEC, 0);
     if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+        return 0;
+    int err = tvhost::syscalls.fsync(fd) == 0 ? 0 : errno;
+    tvhost::syscalls.close(fd);
+    return err == EINVAL || err == EROFS ? 0 : err;
 }
 
 std::string ParentOf(const std::string& path) {
@@ -214,7 +217,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     std::string from = tvhost::HostPath(lpExistingFileName);
     std::string to = tvhost::HostPath(lpNewFileName);
     struct stat st;
-    if (::lstat(from.c_str(), &st) != 0)
+    if (tvhost::syscalls.lstat(from.c_str(), &st) != 0)
         return tvhost::FailWithErrno(errno, errno == ENOENT && tvhost::ParentMissing(from));
     Existing target = Probe(to);
     if (target != Existing::None && !(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
@@ -228,13 +231,19 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     // NOTE: with write-through the data goes to disk before the rename, so
     // after a power cut the new name never points at unwritten blocks; the
     // directory is flushed after it, so the rename itself is on disk when we
-    // return, as Windows promises for MOVEFILE_WRITE_THROUGH.
-    if (dwFlags & MOVEFILE_WRITE_THROUGH)
-        FlushPath(from, O_RDONLY);
+    // return, as Windows promises for MOVEFILE_WRITE_THROUGH. A file whose data
+    // could not be written out (EIO, a full disk) is not put in place: the
+    // name keeps the file it had.
+    if (dwFlags & MOVEFILE_WRITE_THROUGH) {
+        if (int err = FlushPath(from, O_RDONLY))
+            return tvhost::FailWithErrno(err);
+    }
     // rename() replaces the target atomically: a reader sees the old or the new
     // file, never a partial one.
-    if (::rename(from.c_str(), to.c_str()) != 0)
+    if (tvhost::syscalls.rename(from.c_str(), to.c_str()) != 0)
         return tvhost::FailWithErrno(errno, errno == ENOENT && tvhost::ParentMissing(to));
+    // NOTE: the rename has happened by now; a failed directory flush is not
+    // reported, since the caller would take the file for not moved.
     if (dwFlags & MOVEFILE_WRITE_THROUGH)
         FlushPath(ParentOf(to), O_RDONLY | O_DIRECTORY);
     return TRUE;
@@ -244,7 +253,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     std::string p = tvhost::HostPath(lpPathName);
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    if (::mkdir(p.c_str(), 0777) != 0)
+    if (tvhost::syscalls.mkdir(p.c_str(), 0777) != 0)
         return tvhost::FailWithErrno(errno, errno == ENOENT);
     return TRUE;
 }
@@ -252,7 +261,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     std::string p = tvhost::HostPath(lpFileName);
     struct stat st;
-    if (::lstat(p.c_str(), &st) != 0)
+    if (tvhost::syscalls.lstat(p.c_str(), &st) != 0)
         return tvhost::FailWithErrno(errno, errno == ENOENT && tvhost::ParentMissing(p));
     if (S_ISLNK(st.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED); // never change the target of a link
@@ -267,7 +276,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         return TRUE;
     // AT_SYMLINK_NOFOLLOW: a link swapped in after the lstat fails instead of
     // having its target changed.
-    if (::fchmodat(AT_FDCWD, p.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0)
+    if (tvhost::syscalls.fchmodat(AT_FDCWD, p.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0)
         return tvhost::FailWithErrno(errno == EOPNOTSUPP ? EACCES : errno);
     return TRUE;
 }
@@ -275,7 +284,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
     std::string p = tvhost::HostPath(lpFileName);
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) {
+    if (tvhost::syscalls.stat(p.c_str(), &st) != 0) {
         tvhost::FailWithErrno(errno, errno == ENOENT && tvhost::ParentMissing(p));
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -327,7 +336,7 @@ FILE* AfxOpenStream(const char* lpszPath, const char* lpszMode) {
     }
     std::string mode = lpszMode;
     mode += 'e'; // close-on-exec: a started game must not inherit it
-    FILE* f = std::fopen(p.c_str(), mode.c_str());
+    FILE* f = tvhost::syscalls.fopen(p.c_str(), mode.c_str());
     if (!f) {
         switch (errno) {
         case ENOTDIR:

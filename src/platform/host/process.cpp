@@ -4,6 +4,7 @@
 #include "platform/host/cmdline.h"
 #include "platform/host/errors.h"
 #include "platform/host/handles.h"
+#include "platform/host/syscalls.h"
 
 #include <cerrno>
 #include <climits>
@@ -29,7 +30,7 @@ struct ProcessObject : tvhost::HostObject {
         if (reaped)
             return true;
         int status;
-        pid_t r = ::waitpid(pid, &status, flags);
+        pid_t r = tvhost::syscalls.waitpid(pid, &status, flags);
         if (r == pid || (r < 0 && errno == ECHILD))
             reaped = true;
         return reaped;
@@ -59,7 +60,8 @@ struct ProcessObject : tvhost::HostObject {
 
 bool IsExecutableFile(const std::string& p) {
     struct stat st;
-    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+    return tvhost::syscalls.stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           tvhost::syscalls.access(p.c_str(), X_OK) == 0;
 }
 
 // The current directory first, then PATH, as the Windows loader searches a
@@ -125,8 +127,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     pid_t pid;
     // NOTE: every descriptor the host opens is close-on-exec, so the child gets
     // only the standard streams, as a Windows child without inherited handles.
-    int rc = ::posix_spawn(&pid, found.c_str(), &actions, nullptr, argv.data(),
-                           lpEnvironment ? env.data() : environ);
+    int rc = tvhost::syscalls.posix_spawn(&pid, found.c_str(), &actions, nullptr, argv.data(),
+                                          lpEnvironment ? env.data() : environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return tvhost::FailWithErrno(rc);
@@ -146,14 +148,14 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
 
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
     std::string p = tvhost::HostPath(lpPathName);
-    if (p.empty() || ::chdir(p.c_str()) != 0)
+    if (p.empty() || tvhost::syscalls.chdir(p.c_str()) != 0)
         return tvhost::FailWithErrno(p.empty() ? ENOENT : errno, true);
     return TRUE;
 }
 
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
     char buf[PATH_MAX];
-    if (!::getcwd(buf, sizeof buf)) {
+    if (!tvhost::syscalls.getcwd(buf, sizeof buf)) {
         tvhost::FailWithErrno(errno);
         return 0;
     }

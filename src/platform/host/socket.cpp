@@ -42,7 +42,7 @@ std::atomic<int> g_connectTimeoutMs{20000};
 int SocketError(int fd) {
     int err = 0;
     socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+    if (tvhost::syscalls.getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
         err = errno;
     return err;
 }
@@ -101,8 +101,8 @@ void CAsyncSocket::State::Dispatch(short revents) {
     }
     if (revents & (POLLIN | POLLRDHUP | POLLHUP)) {
         int waiting = 0;
-        if ((revents & (POLLRDHUP | POLLHUP)) && ::ioctl(fd, FIONREAD, &waiting) == 0 &&
-            waiting == 0) {
+        if ((revents & (POLLRDHUP | POLLHUP)) &&
+            tvhost::syscalls.ioctl_fionread(fd, &waiting) == 0 && waiting == 0) {
             closeReported = true;
             if (lEvent & FD_CLOSE)
                 s->OnClose(0);
@@ -143,7 +143,7 @@ void RunLookup(const std::shared_ptr<Lookup>& l, const std::string& host) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* res = nullptr;
-    int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
+    int rc = tvhost::syscalls.getaddrinfo(host.c_str(), nullptr, &hints, &res);
     std::lock_guard lock(l->mu);
     if (rc == 0 && res) {
         l->addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
@@ -212,7 +212,7 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
         return FALSE;
     }
     tvhost::BindUiThreadIfUnbound();
-    int fd = tvhost::sys::g.socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int fd = tvhost::syscalls.socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         WSASetLastError(tvhost::WsaErrorFromErrno(errno));
         return FALSE;
@@ -223,9 +223,9 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
         local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
         local.sin_addr.s_addr =
             lpszSocketAddress && *lpszSocketAddress ? inet_addr(lpszSocketAddress) : INADDR_ANY;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        if (tvhost::syscalls.bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
             WSASetLastError(tvhost::WsaErrorFromErrno(errno));
-            tvhost::sys::g.close(fd);
+            tvhost::syscalls.close(fd);
             return FALSE;
         }
     }
@@ -247,7 +247,7 @@ int StartConnect(int fd, in_addr_t addr, UINT port) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     peer.sin_addr.s_addr = addr;
-    if (tvhost::sys::g.connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
+    if (tvhost::syscalls.connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
         return 0;
     return errno == EINPROGRESS ? 0 : errno;
 }
@@ -278,7 +278,7 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     m_pState->readArmed = true;
     if (nBufLen <= 0)
         return nBufLen == 0 ? 0 : Fail(WSAEFAULT);
-    ssize_t n = tvhost::sys::g.recv(m_pState->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
+    ssize_t n = tvhost::syscalls.recv(m_pState->fd, lpBuf, static_cast<size_t>(nBufLen), nFlags);
     if (n < 0)
         return Fail(tvhost::WsaErrorFromErrno(errno));
     return static_cast<int>(n);
@@ -289,8 +289,8 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
         return Fail(WSAENOTSOCK);
     if (nBufLen <= 0)
         return nBufLen == 0 ? 0 : Fail(WSAEFAULT);
-    ssize_t n = tvhost::sys::g.send(m_pState->fd, lpBuf, static_cast<size_t>(nBufLen),
-                                    nFlags | MSG_NOSIGNAL);
+    ssize_t n = tvhost::syscalls.send(m_pState->fd, lpBuf, static_cast<size_t>(nBufLen),
+                                      nFlags | MSG_NOSIGNAL);
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             m_pState->writeArmed = true;
@@ -303,7 +303,7 @@ void CAsyncSocket::Close() {
     if (!m_pState)
         return;
     tvhost::RemoveSocket(m_pState);
-    tvhost::sys::g.close(m_pState->fd);
+    tvhost::syscalls.close(m_pState->fd);
     delete m_pState;
     m_pState = nullptr;
     m_hSocket = INVALID_SOCKET;
@@ -338,7 +338,7 @@ BOOL CAsyncSocket::GetSockName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
     }
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    int rc = ::getsockname(m_pState->fd, reinterpret_cast<sockaddr*>(&a), &len);
+    int rc = tvhost::syscalls.getsockname(m_pState->fd, reinterpret_cast<sockaddr*>(&a), &len);
     return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
 }
 
@@ -349,7 +349,7 @@ BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
     }
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    int rc = ::getpeername(m_pState->fd, reinterpret_cast<sockaddr*>(&a), &len);
+    int rc = tvhost::syscalls.getpeername(m_pState->fd, reinterpret_cast<sockaddr*>(&a), &len);
     return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
 }
 

@@ -98,7 +98,7 @@ TEST_F(GunzipTest, ReplacesExistingReadOnlyOutput) {
 TEST_F(GunzipTest, KeepsOutputThatCannotBeReplaced) {
     WriteFile("text.gz", Fixture("text"));
     WriteFile("text", "old contents");
-    tvhost::crt::syscalls.rename = [](const char*, const char*) {
+    tvhost::syscalls.rename = [](const char*, const char*) {
         errno = EBUSY;
         return -1;
     };
@@ -205,12 +205,12 @@ TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
         WriteFile("f", "installed game file");
         chmod("f", 0444);
         if (r.diskFull)
-            tvhost::crt::syscalls.write = [](int, const void*, size_t) -> ssize_t {
+            tvhost::syscalls.write = [](int, const void*, size_t) -> ssize_t {
                 errno = ENOSPC;
                 return -1;
             };
         Outcome o = Run("f.gz");
-        tvhost::crt::ResetSyscalls();
+        tvhost::ResetSyscalls();
         EXPECT_EQ(o.fatal, r.fatal);
         EXPECT_EQ(o.status, 1);
         EXPECT_EQ(ReadFile("f"), "installed game file");

@@ -13,7 +13,7 @@
 
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
-#include "platform/host/crt_syscalls.h"
+#include "platform/host/syscalls.h"
 
 namespace gztest {
 
@@ -53,7 +53,7 @@ class GunzipTest : public ::testing::Test {
         set_gunzip_exit_handler([](int32_t code) { throw FatalExit{code}; });
     }
     void TearDown() override {
-        tvhost::crt::ResetSyscalls();
+        tvhost::ResetSyscalls();
         set_gunzip_exit_handler(nullptr);
         fs::current_path(old_cwd_);
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);

@@ -53,7 +53,7 @@ TEST(DrainWindow, WritesNothingWhenEmpty) {
 
 // Short reads of one byte at a time are merged into full blocks.
 TEST_F(GunzipTest, MergesShortReads) {
-    tvhost::crt::syscalls.read = [](int fd, void* buf, size_t n) {
+    tvhost::syscalls.read = [](int fd, void* buf, size_t n) {
         return ::read(fd, buf, n > 0 ? 1 : 0);
     };
     WriteFile("t.gz", Fixture("trailer_at_block_end_then_member", TV_GZIP_LARGE));
@@ -66,7 +66,7 @@ int g_writes_left;
 
 TEST_F(GunzipTest, FullDiskIsFatalAndDeletesPartialOutput) {
     g_writes_left = 3;
-    tvhost::crt::syscalls.write = [](int fd, const void* buf, size_t n) -> ssize_t {
+    tvhost::syscalls.write = [](int fd, const void* buf, size_t n) -> ssize_t {
         if (g_writes_left-- > 0)
             return ::write(fd, buf, n);
         errno = ENOSPC;
@@ -83,7 +83,7 @@ TEST_F(GunzipTest, FullDiskIsFatalAndDeletesPartialOutput) {
 }
 
 TEST_F(GunzipTest, PartialWritesAreCompleted) {
-    tvhost::crt::syscalls.write = [](int fd, const void* buf, size_t n) -> ssize_t {
+    tvhost::syscalls.write = [](int fd, const void* buf, size_t n) -> ssize_t {
         return ::write(fd, buf, n > 1000 ? 1000 : n);
     };
     WriteFile("big.gz", Fixture("big_noise", TV_GZIP_LARGE));
@@ -92,7 +92,7 @@ TEST_F(GunzipTest, PartialWritesAreCompleted) {
 }
 
 TEST_F(GunzipTest, FailedReadIsFatalWithItsErrorText) {
-    tvhost::crt::syscalls.read = [](int, void*, size_t) -> ssize_t {
+    tvhost::syscalls.read = [](int, void*, size_t) -> ssize_t {
         errno = EIO;
         return -1;
     };

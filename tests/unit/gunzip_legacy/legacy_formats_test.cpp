@@ -18,7 +18,7 @@
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
 #include "platform/crt_io.h"
-#include "platform/host/crt_syscalls.h"
+#include "platform/host/syscalls.h"
 
 namespace fs = std::filesystem;
 
@@ -56,7 +56,7 @@ class LegacyFormats : public testing::Test {
     }
     void TearDown() override {
         set_gunzip_exit_handler(nullptr);
-        tvhost::crt::ResetSyscalls();
+        tvhost::ResetSyscalls();
         fs::remove_all(dir_);
     }
 
@@ -271,7 +271,7 @@ ssize_t fail_third_read(int fd, void* buf, size_t n) {
 TEST_F(LegacyFormats, LzwReadFailureIsFatal) {
     fs::path in = place(small_fixture("lzw_header_only"));
     input_reads = 0;
-    tvhost::crt::syscalls.read = fail_third_read;
+    tvhost::syscalls.read = fail_third_read;
     Outcome o = run(in);
     EXPECT_FALSE(o.returned);
     EXPECT_EQ(o.exit_code, 1);

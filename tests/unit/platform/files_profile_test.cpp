@@ -1,6 +1,7 @@
 // Profile reading and the file functions against real files in a fresh
 // working directory.
 #include "platform/files.h"
+#include "platform/host/syscall_faults.h"
 #include "platform/host/syscalls.h"
 #include "platform/wintypes.h"
 #include "temp_dir.h"
@@ -188,14 +189,14 @@ TEST(Files, TempPathHasATrailingSeparatorAndReportsTheNeededSize) {
 
 class FilesSeam : public ::testing::Test {
   protected:
-    void TearDown() override { tvhost::sys::Reset(); }
+    void TearDown() override { tvhost::ResetSyscalls(); }
 };
 
 TEST_F(FilesSeam, InjectedWriteFailureReportsDiskFull) {
     TempDir dir;
     static int calls;
     calls = 0;
-    tvhost::sys::g.write = [](int fd, const void* p, size_t n) -> ssize_t {
+    tvhost::syscalls.write = [](int fd, const void* p, size_t n) -> ssize_t {
         if (++calls == 2) {
             errno = ENOSPC;
             return -1;
@@ -210,6 +211,53 @@ TEST_F(FilesSeam, InjectedWriteFailureReportsDiskFull) {
     EXPECT_EQ(n, 0u);
     CloseHandle(h);
     EXPECT_EQ(TempDir::Read("f"), "ab");
+}
+
+// Any call of the table can be failed; the function reports it and the files
+// it was handed stay as they were.
+TEST(Files, InjectedFailureOfAnyCallIsReportedAndLosesNothing) {
+    TempDir dir;
+    auto move = [] {
+        TempDir::Write("File.ver.tmp", "new");
+        TempDir::Write("File.ver", "old");
+        BOOL ok = MoveFileExA("File.ver.tmp", "File.ver",
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        DWORD err = GetLastError();
+        EXPECT_EQ(TempDir::Read("File.ver"), "old");
+        EXPECT_EQ(TempDir::Read("File.ver.tmp"), "new");
+        return ok ? ERROR_SUCCESS : err;
+    };
+    {
+        tvhost::FailNthCall<&tvhost::Syscalls::rename> fault(1, EXDEV);
+        EXPECT_EQ(move(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    }
+    {
+        // The data never reached the disk: the old record stays in place.
+        tvhost::FailNthCall<&tvhost::Syscalls::fsync> fault(1, EIO);
+        EXPECT_EQ(move(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+        EXPECT_EQ(fault.Calls(), 1);
+    }
+    {
+        tvhost::FailNthCall<&tvhost::Syscalls::mkdir> fault(1, EDQUOT);
+        EXPECT_FALSE(CreateDirectoryA("sub", nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+        EXPECT_FALSE(fs::exists("sub"));
+    }
+    {
+        tvhost::FailNthCall<&tvhost::Syscalls::fopen> fault(2, EMFILE);
+        FILE* first = AfxOpenStream("a.txt", "wb");
+        ASSERT_NE(first, nullptr);
+        std::fclose(first);
+        errno = 0;
+        EXPECT_EQ(AfxOpenStream("b.txt", "wb"), nullptr);
+        EXPECT_EQ(errno, EMFILE);
+        EXPECT_FALSE(fs::exists("b.txt"));
+    }
+    TempDir::Write("File.ver.tmp", "new");
+    EXPECT_TRUE(
+        MoveFileExA("File.ver.tmp", "File.ver", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        << "every entry is the real call again";
+    EXPECT_EQ(TempDir::Read("File.ver"), "new");
 }
 
 } // namespace

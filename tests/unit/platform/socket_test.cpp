@@ -18,6 +18,7 @@
 
 #include "platform/afx.h"
 #include "platform/host/frontend.h"
+#include "platform/host/syscall_faults.h"
 #include "platform/host/syscalls.h"
 
 #include <gtest/gtest.h>
@@ -132,7 +133,7 @@ class SocketTest : public testing::Test {
     }
     // Seams go back to their defaults whatever a test did or where it stopped.
     void TearDown() override {
-        tvhost::sys::Reset();
+        tvhost::ResetSyscalls();
         tvhost::SetConnectTimeoutMs(20000);
         tvhost::SetSocketInitFails(false);
     }
@@ -314,7 +315,7 @@ TEST_F(SocketTest, ConnectToAnAddressThatNeverAnswersGivesUp) {
 }
 
 TEST_F(SocketTest, InjectedConnectFailureIsReported) {
-    tvhost::sys::g.connect = [](int, const sockaddr*, socklen_t) -> int {
+    tvhost::syscalls.connect = [](int, const sockaddr*, socklen_t) -> int {
         errno = ECONNREFUSED;
         return -1;
     };
@@ -322,6 +323,23 @@ TEST_F(SocketTest, InjectedConnectFailureIsReported) {
     ASSERT_TRUE(s.Create());
     EXPECT_FALSE(s.Connect("127.0.0.1", 1));
     EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+}
+
+TEST_F(SocketTest, InjectedBindAndNameFailuresAreReported) {
+    {
+        tvhost::FailNthCall<&tvhost::Syscalls::bind> fault(1, EADDRINUSE);
+        CAsyncSocket s;
+        EXPECT_FALSE(s.Create(4000, SOCK_STREAM, FD_READ, "127.0.0.1"));
+        EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
+        EXPECT_EQ(s.m_hSocket, INVALID_SOCKET);
+    }
+    tvhost::FailNthCall<&tvhost::Syscalls::getsockname> fault(1, ENOBUFS);
+    CAsyncSocket s;
+    ASSERT_TRUE(s.Create());
+    SOCKADDR_IN name{};
+    int len = sizeof name;
+    EXPECT_FALSE(s.GetSockName(reinterpret_cast<SOCKADDR*>(&name), &len));
+    EXPECT_EQ(WSAGetLastError(), WSAENOBUFS);
 }
 
 TEST_F(SocketTest, HostNameResolvesAndLocalNameIsInNetworkOrder) {
