@@ -425,9 +425,9 @@ int RunVerify(const Options& o) {
     }
     const WaveResult w = RunWave(target, o.verifyClients, ex, o.timeoutS);
     std::printf("%d/%d clients complete: %zu files, %zu bytes each, byte for byte as snapshot "
-                "%u owes pair %u,%u; %.3f s\n",
+                "%u owes pair %u,%u; %.3f s, %.1f MiB/s in all\n",
                 w.completed, w.clients, ex.files.size(), ex.bytes.size(), ex.snapshotId, o.pair[0],
-                o.pair[1], w.seconds);
+                o.pair[1], w.seconds, w.seconds > 0 ? MiB(double(w.bytes)) / w.seconds : 0.0);
     for (const std::string& e : w.errors)
         std::printf("  %s\n", e.c_str());
     return w.failed() == 0 ? 0 : 1;
