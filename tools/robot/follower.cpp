@@ -114,7 +114,13 @@ void Follower::Step() {
 
 void Follower::FollowLine(HWND source) {
     if (source != m_source) {
-        FlushPending(); // the last state seen of the window that went
+        // The window that went shows its final state: a hidden window's
+        // controls still hold it; of a destroyed one, the last state seen.
+        if (m_source != nullptr && IsWindow(m_source))
+            EmitIfNew(TextsLine(TextHolder(m_source)));
+        else
+            FlushPending();
+        m_pending.clear();
         m_source = source;
         m_holder = nullptr;
     }
