@@ -23,7 +23,6 @@ namespace tvrel {
 const char kMsgConnectFailed[] = "서버 접속에 실패했습니다.\n잠시 후 재 실행 하세요.";
 const char kMsgConnectionLost[] = "서버와의 연결이 해제 되었습니다.\n재 실행 하세요.";
 const char kMsgVersionMismatch[] = "버전이 일치하지 안습니다.\n최신 버전으로 재 설치하세요.";
-const char kMsgTooMany[] = "다운로드 받을 파일이 너무 많습니다. \n최신 버전으로 재 설치하세요.";
 const char kMsgDamaged[] = "손상된 파일이 있습니다.\n재 설치 후 다시 시작하세요.";
 const char kWaitPanel[] = "파일을 갱신중 입니다.";
 

@@ -65,7 +65,6 @@ std::vector<std::pair<std::string, std::string>> Files(const fs::path& dir);
 extern const char kMsgConnectFailed[];
 extern const char kMsgConnectionLost[];
 extern const char kMsgVersionMismatch[];
-extern const char kMsgTooMany[];
 extern const char kMsgDamaged[];
 // The please-wait panel's text: on stdout once the install step has begun.
 extern const char kWaitPanel[];
