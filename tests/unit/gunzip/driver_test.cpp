@@ -11,9 +11,21 @@ namespace {
 
 struct stat StatOf(const char* path) {
     struct stat s {};
+#ifdef _WIN32
+    EXPECT_EQ(stat(path, &s), 0) << path;
+#else
     EXPECT_EQ(lstat(path, &s), 0) << path;
+#endif
     return s;
 }
+
+// Windows keeps only a read-only attribute: a writable file reads back as
+// readable and writable for everyone.
+#ifdef _WIN32
+constexpr unsigned kOwnerReadWrite = 0666;
+#else
+constexpr unsigned kOwnerReadWrite = 0640;
+#endif
 
 TEST_F(GunzipTest, DerivesOutputNameFromSuffix) {
     struct Row {
@@ -68,9 +80,11 @@ TEST_F(GunzipTest, ReportsMissingInputAndIgnoresDirectories) {
     o = Run("dir.gz");
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, "");
+#ifndef _WIN32
     mkfifo("fifo.gz", 0600);
     o = Run("fifo.gz");
     EXPECT_EQ(o.status, 2);
+#endif
 }
 
 TEST_F(GunzipTest, RefusesPathsThatDoNotFitTheNameBuffers) {
@@ -79,7 +93,7 @@ TEST_F(GunzipTest, RefusesPathsThatDoNotFitTheNameBuffers) {
     std::string too_long(260 - 3, 'a');
     Outcome o = Run(too_long + ".gz");
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "gzip: " + too_long + ".gz: File name too long\n");
+    EXPECT_EQ(o.err, "gzip: " + too_long + ".gz: " + crt_error_text(ENAMETOOLONG) + "\n");
     // 259 characters still fit, and fail only because the file is not there.
     o = Run(longest + ".gz");
     EXPECT_EQ(o.status, 1);
@@ -98,18 +112,19 @@ TEST_F(GunzipTest, ReplacesExistingReadOnlyOutput) {
 TEST_F(GunzipTest, KeepsOutputThatCannotBeReplaced) {
     WriteFile("text.gz", Fixture("text"));
     WriteFile("text", "old contents");
-    tvhost::syscalls.rename = [](const char*, const char*) {
+    crtsys::syscalls.rename = [](const char*, const char*) {
         errno = EBUSY;
         return -1;
     };
     Outcome o = Run("text.gz");
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "gzip: text: Device or resource busy\n");
+    EXPECT_EQ(o.err, std::string("gzip: text: ") + crt_error_text(EBUSY) + "\n");
     EXPECT_EQ(ReadFile("text"), "old contents");
     EXPECT_TRUE(fs::exists("text.gz"));
     EXPECT_FALSE(fs::exists("text.~tv"));
 }
 
+#ifndef _WIN32
 TEST_F(GunzipTest, RefusesOutputThatIsTheInputItself) {
     WriteFile("text.gz", Fixture("text"));
     ASSERT_EQ(link("text.gz", "text"), 0);
@@ -118,6 +133,7 @@ TEST_F(GunzipTest, RefusesOutputThatIsTheInputItself) {
     EXPECT_EQ(o.err, "gzip: text.gz and text are the same file\n");
     EXPECT_TRUE(fs::exists("text.gz"));
 }
+#endif
 
 TEST_F(GunzipTest, AppliesStoredTimeOrInputTimes) {
     // Stored time 1600000000 wins over the input's own.
@@ -152,7 +168,7 @@ TEST_F(GunzipTest, CopiesInputPermissionsIncludingReadOnly) {
     WriteFile("a.gz", Fixture("text"));
     chmod("a.gz", 0640);
     EXPECT_EQ(Run("a.gz").status, 0);
-    EXPECT_EQ(StatOf("a").st_mode & 07777, 0640u);
+    EXPECT_EQ(StatOf("a").st_mode & 07777, kOwnerReadWrite);
     WriteFile("r.gz", Fixture("text"));
     chmod("r.gz", 0444);
     struct utimbuf t {
@@ -164,6 +180,8 @@ TEST_F(GunzipTest, CopiesInputPermissionsIncludingReadOnly) {
     EXPECT_EQ(StatOf("r").st_mtime, 1600000000);
     EXPECT_FALSE(fs::exists("r.gz"));
 }
+
+#ifndef _WIN32
 
 // Making a name writable before deleting it never reaches through a link.
 TEST_F(GunzipTest, LinksInPlaceOfOutputOrInputAreRemovedThemselves) {
@@ -185,6 +203,7 @@ TEST_F(GunzipTest, LinksInPlaceOfOutputOrInputAreRemovedThemselves) {
     EXPECT_EQ(StatOf("real.gz").st_mode & 07777, 0444u);
     EXPECT_TRUE(ReadFile("link") == Expected("text"));
 }
+#endif
 
 // Every failure after the output was begun, fatal or not, leaves the file
 // it was to replace byte for byte as it was, with its permissions, and no
@@ -205,12 +224,12 @@ TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
         WriteFile("f", "installed game file");
         chmod("f", 0444);
         if (r.diskFull)
-            tvhost::syscalls.write = [](int, const void*, size_t) -> ssize_t {
+            crtsys::syscalls.write = [](int, const void*, sys_count) -> sys_result {
                 errno = ENOSPC;
                 return -1;
             };
         Outcome o = Run("f.gz");
-        tvhost::ResetSyscalls();
+        crtsys::ResetSyscalls();
         EXPECT_EQ(o.fatal, r.fatal);
         EXPECT_EQ(o.status, 1);
         EXPECT_EQ(ReadFile("f"), "installed game file");
@@ -218,7 +237,7 @@ TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
         EXPECT_TRUE(fs::exists("f.gz"));
         EXPECT_FALSE(fs::exists("f.~tv"));
         if (r.diskFull) {
-            EXPECT_EQ(o.err, "\ngzip: f: No space left on device\n");
+            EXPECT_EQ(o.err, std::string("\ngzip: f: ") + crt_error_text(ENOSPC) + "\n");
         }
         chmod("f", 0644);
     }
@@ -253,7 +272,11 @@ TEST_F(GunzipTest, FatalErrorIsToldToTheCallerAfterCleaningUp) {
 TEST_F(GunzipTest, ReplacesAPartialOutputLeftBehind) {
     WriteFile("victim", "precious");
     WriteFile("text.gz", Fixture("text"));
+#ifdef _WIN32
+    WriteFile("text.~tv", "left by a killed run");
+#else
     ASSERT_EQ(symlink("victim", "text.~tv"), 0);
+#endif
     EXPECT_EQ(Run("text.gz").status, 0);
     EXPECT_TRUE(ReadFile("text") == Expected("text"));
     EXPECT_FALSE(fs::exists("text.~tv"));

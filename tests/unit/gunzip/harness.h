@@ -13,7 +13,7 @@
 
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
-#include "platform/host/syscalls.h"
+#include "syscall_seam.h"
 
 namespace gztest {
 
@@ -53,10 +53,15 @@ class GunzipTest : public ::testing::Test {
         set_gunzip_exit_handler([](int32_t code) { throw FatalExit{code}; });
     }
     void TearDown() override {
-        tvhost::ResetSyscalls();
+        crtsys::ResetSyscalls();
         set_gunzip_exit_handler(nullptr);
         fs::current_path(old_cwd_);
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+#ifdef _WIN32
+        // Windows refuses to delete a read-only file.
+        for (const auto& e : fs::recursive_directory_iterator(dir_))
+            fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+#endif
         fs::remove_all(dir_);
     }
 

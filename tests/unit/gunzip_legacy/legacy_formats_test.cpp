@@ -13,12 +13,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
 #include "platform/crt_io.h"
-#include "platform/host/syscalls.h"
+#include "syscall_seam.h"
 
 namespace fs = std::filesystem;
 
@@ -56,7 +55,7 @@ class LegacyFormats : public testing::Test {
     }
     void TearDown() override {
         set_gunzip_exit_handler(nullptr);
-        tvhost::ResetSyscalls();
+        crtsys::ResetSyscalls();
         fs::remove_all(dir_);
     }
 
@@ -76,7 +75,7 @@ class LegacyFormats : public testing::Test {
         Outcome o;
         testing::internal::CaptureStderr();
         try {
-            o.status = decompress_file(input.c_str());
+            o.status = decompress_file(input.string().c_str());
             o.returned = true;
         } catch (const Aborted& a) {
             o.exit_code = a.code;
@@ -259,7 +258,7 @@ TEST_F(LegacyFormats, PackMemberFollowedByGarbageIsAWarning) {
 // The LZW decoder reads the file itself after the driver's first block; a
 // failing read there is fatal with the runtime's message for the input.
 int input_reads;
-ssize_t fail_third_read(int fd, void* buf, size_t n) {
+sys_result fail_third_read(int fd, void* buf, sys_count n) {
     // 1: the driver's block, 2: its end of file, 3: the decoder's own read
     if (fd == input_fd && ++input_reads == 3) {
         errno = EIO;
@@ -271,7 +270,7 @@ ssize_t fail_third_read(int fd, void* buf, size_t n) {
 TEST_F(LegacyFormats, LzwReadFailureIsFatal) {
     fs::path in = place(small_fixture("lzw_header_only"));
     input_reads = 0;
-    tvhost::syscalls.read = fail_third_read;
+    crtsys::syscalls.read = fail_third_read;
     Outcome o = run(in);
     EXPECT_FALSE(o.returned);
     EXPECT_EQ(o.exit_code, 1);
