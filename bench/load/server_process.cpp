@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -48,6 +49,8 @@ bool ServerProcess::Start(const std::string& exe, const std::vector<std::string>
     argv.push_back(contentDir);
     m_pid = ::fork();
     if (m_pid == 0) {
+        // An interrupted benchmark must not leave the server running.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::dup2(log, 1);
         ::dup2(log, 2);
         std::vector<char*> v;

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -90,6 +91,8 @@ Haproxy::Haproxy(const std::string& dir, const std::string& bindAddr, unsigned p
     const int out = ::open((dir + "/haproxy.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     m_pid = ::fork();
     if (m_pid == 0) {
+        // A test that dies must not leave the proxy holding its port.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::dup2(out, 1);
         ::dup2(out, 2);
         ::execl(binary.c_str(), binary.c_str(), "-db", "-f", config.c_str(),
