@@ -25,6 +25,8 @@
 #define TV_CRC_CLMUL 1
 #endif
 
+namespace gunzip {
+
 // ------------------------------------------------------------------ work areas
 
 alignas(64) uint8_t input_buffer[kInputBlockSize + kInputSpare];
@@ -323,6 +325,8 @@ void exit_with_status(int32_t code) {
     std::exit(code);
 }
 
+} // namespace gunzip
+
 void set_gunzip_exit_handler(gunzip_exit_handler handler) {
-    exit_handler = handler;
+    gunzip::exit_handler = handler;
 }

@@ -22,6 +22,8 @@
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
 
+namespace gunzip {
+
 // ------------------------------------------------------------------ state
 
 int32_t exit_status;    // 0 success, 1 error, 2 warning; reset per call
@@ -302,7 +304,7 @@ void copy_stored_entry() {
 
 } // namespace
 
-int32_t decode_deflate_member(int /*in*/, int /*out*/) {
+int32_t decode_deflate_member() {
     crc32_update(nullptr, 0);
     uint32_t expected_crc = 0;
     uint32_t expected_length = 0;
@@ -494,7 +496,7 @@ void restore_file_metadata() {
 // Decodes every member; false when the file failed (status already set).
 bool decode_members() {
     for (;;) {
-        if (decoder(input_fd, output_fd) != 0)
+        if (decoder() != 0)
             return false;
         if (last_member || input_pos == input_count)
             return true;
@@ -550,7 +552,10 @@ void process_file(const char* path) {
 
 } // namespace
 
+} // namespace gunzip
+
 int32_t decompress_file(const char* path) {
+    using namespace gunzip;
     program_name = "gzip";
     quiet_mode = true;
     exit_status = 0;
@@ -568,5 +573,5 @@ int32_t decompress_file(const char* path) {
 }
 
 void set_gunzip_fatal_notice(gunzip_fatal_notice notice) {
-    fatal_notice = notice;
+    gunzip::fatal_notice = notice;
 }

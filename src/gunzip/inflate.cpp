@@ -39,6 +39,8 @@
 
 #include "gunzip/shared.h"
 
+namespace gunzip {
+
 #if defined(__GNUC__)
 #define TV_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #define TV_ALWAYS_INLINE __attribute__((always_inline))
@@ -962,3 +964,5 @@ int decode_deflate_stream() {
     window_fill = 0;
     return 0;
 }
+
+} // namespace gunzip

@@ -4,7 +4,8 @@
 //
 // The decompressor is plain functions over module-wide state; it is not
 // reentrant and runs one file at a time on one thread. Only the C runtime's
-// descriptor functions (platform/crt_io.h) lie below it.
+// descriptor functions (platform/crt_io.h) lie below it. Everything here
+// lives in namespace gunzip; the client sees only gunzip.h.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 
 #include "gunzip/gunzip.h"
 #include "platform/crt_io.h"
+
+namespace gunzip {
 
 // ------------------------------------------------------------ sizes
 
@@ -107,13 +110,19 @@ void report_platform_error(const char* name);
 void warn(const char* format, ...);
 
 // ------------------------------------------------------------ decoders
-// decoder(input descriptor, output descriptor): 0 success; non-zero failure
-// with exit_status already set. Fatal conditions do not return.
+// A member decoder reads the current member from the open input (input_fd,
+// through input_buffer and the input operations, or by its own reads) and
+// writes to the open output (output_fd, through drain_window or write_all):
+// the driver opens both before the first member and closes them after the
+// last. 0 success; non-zero failure with exit_status already set. Fatal
+// conditions do not return.
 
-using member_decoder = int32_t (*)(int in, int out);
+using member_decoder = int32_t (*)();
 
-int32_t decode_deflate_member(int in, int out); // gzip member or PKZIP entry
-int decode_deflate_stream();                    // raw DEFLATE: 0, 1/2 invalid, 3 no memory
-int decode_lzw_stream(int in, int out);         // compress(1), magic 1F 9D
-int decode_pack_stream(int in, int out);        // pack(1), magic 1F 1E
-int decode_lzh_stream(int in, int out);         // LZH, magic 1F A0
+int32_t decode_deflate_member(); // gzip member or PKZIP entry
+int decode_deflate_stream();     // raw DEFLATE: 0, 1/2 invalid, 3 no memory
+int decode_lzw_stream();         // compress(1), magic 1F 9D
+int decode_pack_stream();        // pack(1), magic 1F 1E
+int decode_lzh_stream();         // LZH, magic 1F A0
+
+} // namespace gunzip

@@ -20,6 +20,8 @@
 
 #include "gunzip/shared.h"
 
+namespace gunzip {
+
 namespace {
 
 constexpr unsigned kDictSize = 8192;
@@ -311,15 +313,17 @@ unsigned fill_dictionary() {
 
 // ------------------------------------------------------------------ entry
 
-int decode_lzh_stream(int /*in*/, int out) {
+int decode_lzh_stream() {
     st = LzhState{};
     fill_bits(16);
     while (!st.finished) {
         unsigned n = fill_dictionary();
         if (n == 0)
             continue;
-        write_all(out, window_buffer, n);
+        write_all(output_fd, window_buffer, n);
         bytes_written_total += static_cast<int32_t>(n);
     }
     return 0;
 }
+
+} // namespace gunzip

@@ -17,6 +17,8 @@
 
 #include "gunzip/shared.h"
 
+namespace gunzip {
+
 namespace {
 
 constexpr int kMaxBits = 16;           // widest code this reader accepts
@@ -29,8 +31,6 @@ constexpr int kFlagMaxBits = 0x1F;
 
 // All of it set up afresh by each call.
 struct LzwState {
-    int in;            // input descriptor
-    int out;           // output descriptor
     bool block_mode;   // flags bit 7: code 256 is CLEAR
     int max_bits;      // flags bits 0-4, at most kMaxBits here
     int width;         // width of the next code, 9 .. 16 bits
@@ -67,7 +67,7 @@ void refill(LzwState& s) {
     input_count = held;
     s.bit_pos = 0;
     if (input_count < kMinHeld) {
-        int got = crt_read(s.in, input_buffer + input_count, kInputBlockSize);
+        int got = crt_read(input_fd, input_buffer + input_count, kInputBlockSize);
         if (got == -1)
             report_read_failure();
         s.last_read = got;
@@ -106,7 +106,7 @@ int take_code(LzwState& s) {
 void write_staged(LzwState& s) {
     if (s.out_fill == 0)
         return;
-    write_all(s.out, output_buffer, s.out_fill);
+    write_all(output_fd, output_buffer, s.out_fill);
     bytes_written_total += static_cast<int32_t>(s.out_fill);
     s.out_fill = 0;
 }
@@ -217,10 +217,8 @@ bool read_header(LzwState& s) {
 
 // ------------------------------------------------------------------ entry
 
-int decode_lzw_stream(int in, int out) {
+int decode_lzw_stream() {
     LzwState s{};
-    s.in = in;
-    s.out = out;
     if (!read_header(s))
         return 1;
     s.limit = 1 << s.max_bits;
@@ -244,3 +242,5 @@ int decode_lzw_stream(int in, int out) {
     write_staged(s);
     return 0;
 }
+
+} // namespace gunzip

@@ -12,6 +12,8 @@
 
 #include "gunzip/shared.h"
 
+namespace gunzip {
+
 namespace {
 
 constexpr int kMaxCodeLen = 25;
@@ -121,7 +123,7 @@ uint32_t next_code(PackState& s, int* len) {
 
 // ------------------------------------------------------------------ entry
 
-int decode_pack_stream(int /*in*/, int /*out*/) {
+int decode_pack_stream() {
     PackState s{};
     read_header(s);
     build_tree(s);
@@ -141,3 +143,5 @@ int decode_pack_stream(int /*in*/, int /*out*/) {
         fatal_error("invalid compressed data--length error");
     return 0;
 }
+
+} // namespace gunzip

@@ -5,6 +5,8 @@
 #include "fuzz_support.h"
 #include "gunzip/shared.h"
 
+using namespace gunzip;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint8_t kMagic[2] = {0x1F, 0x8B};
     fuzz::run_guarded([&] {

@@ -13,6 +13,8 @@
 #include "gunzip/shared.h"
 #include "platform/host/syscalls.h"
 
+using namespace gunzip;
+
 namespace {
 
 constexpr size_t kOutputCap = 4u << 20;

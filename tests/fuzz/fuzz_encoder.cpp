@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace gunzip;
+
 namespace {
 
 int output_file() {

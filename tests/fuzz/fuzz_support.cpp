@@ -11,6 +11,8 @@
 #include "gunzip/gunzip.h"
 #include "gunzip/shared.h"
 
+using namespace gunzip;
+
 namespace {
 
 [[noreturn]] void throw_aborted(int32_t code) {

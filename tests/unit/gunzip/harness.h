@@ -17,6 +17,8 @@
 
 namespace gztest {
 
+using namespace ::gunzip;
+
 namespace fs = std::filesystem;
 
 struct FatalExit {

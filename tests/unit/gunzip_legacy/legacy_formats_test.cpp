@@ -20,6 +20,7 @@
 #include "syscall_seam.h"
 
 namespace fs = std::filesystem;
+using namespace gunzip;
 
 namespace {
 
