@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -21,7 +20,7 @@ void WriteAndClose(FILE* f, const std::string& data) {
 TEST(OutputFile, ReplacesAReadOnlyFile) {
     TempWorkDir dir;
     TempWorkDir::Write("old.gz", "old content, longer than the new one");
-    ::chmod("old.gz", 0444);
+    TempWorkDir::MakeReadOnly("old.gz");
     WriteAndClose(OpenOutputFile("old.gz"), "new");
     EXPECT_EQ(TempWorkDir::Read("old.gz"), "new");
 }

@@ -1,19 +1,29 @@
 // A fresh temporary working directory for one test; the previous working
-// directory is restored and the directory removed afterwards.
+// directory is restored and the directory removed afterwards. Also the
+// temporary-directory variable of the platform, set for one scope.
 #pragma once
 
+#include "platform/wintypes.h"
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 class TempWorkDir {
   public:
     TempWorkDir() {
         m_old = std::filesystem::current_path();
-        char templ[] = "/tmp/tv_client_test_XXXXXX";
-        m_dir = ::mkdtemp(templ);
+        std::random_device rd;
+        for (;;) {
+            m_dir = std::filesystem::temp_directory_path() /
+                    ("tv_client_test_" + std::to_string(rd()) + std::to_string(rd()));
+            if (std::filesystem::create_directory(m_dir))
+                break;
+        }
         std::filesystem::current_path(m_dir);
     }
     ~TempWorkDir() {
@@ -37,8 +47,52 @@ class TempWorkDir {
         std::ifstream in(name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+    // Read-only as the platform knows it: the owner-write bit on the host,
+    // the read-only attribute on Windows.
+    static void MakeReadOnly(const std::string& name) {
+        std::filesystem::permissions(name,
+                                     std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_write |
+                                         std::filesystem::perms::others_write,
+                                     std::filesystem::perm_options::remove);
+    }
 
   private:
     std::filesystem::path m_old;
     std::filesystem::path m_dir;
+};
+
+// The variable GetTempPathA reads first (TMPDIR on the host, TMP on
+// Windows), set for the scope of the object.
+class TempDirVariable {
+  public:
+#ifdef _WIN32
+    static constexpr const char* kName = "TMP";
+#else
+    static constexpr const char* kName = "TMPDIR";
+#endif
+    explicit TempDirVariable(const std::string& value) {
+        if (const char* old = std::getenv(kName))
+            m_old = old;
+        Set(value.c_str());
+    }
+    ~TempDirVariable() {
+        Set(m_old ? m_old->c_str() : nullptr);
+    }
+    TempDirVariable(const TempDirVariable&) = delete;
+    TempDirVariable& operator=(const TempDirVariable&) = delete;
+
+  private:
+    static void Set(const char* value) {
+#ifdef _WIN32
+        SetEnvironmentVariableA(kName, value);
+        _putenv_s(kName, value ? value : "");
+#else
+        if (value)
+            ::setenv(kName, value, 1);
+        else
+            ::unsetenv(kName);
+#endif
+    }
+    std::optional<std::string> m_old;
 };

@@ -17,7 +17,7 @@ std::string ClassName(HWND hWnd);
 
 // A visible top-level dialog of this process with that caption (UTF-8);
 // nullptr when none appears within timeoutMs.
-HWND WaitForDialog(const std::string& caption, int timeoutMs = 10000);
+HWND WaitForDialog(const std::string& caption, int timeoutMs = 60000);
 // Until the window is gone; false on timeout.
 bool WaitGone(HWND hWnd, int timeoutMs = 10000);
 
@@ -41,7 +41,7 @@ struct Box {
     bool ownerDisabled = false; // that window takes no input meanwhile
 };
 // Waits for a message box of this process, reads it and presses OK.
-Box AnswerBox(int timeoutMs = 10000);
+Box AnswerBox(int timeoutMs = 60000);
 
 // Runs fn on a helper thread for the scope of the object.
 class Helper {

@@ -4,58 +4,62 @@
 #include "temp_dir.h"
 #include "ui/server_select_dlg.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDirVariable {
-  public:
-    explicit TempDirVariable(const std::string& value) {
-        if (const char* old = std::getenv("TMPDIR"))
-            m_old = old, m_had = true;
-        ::setenv("TMPDIR", value.c_str(), 1);
-    }
-    ~TempDirVariable() {
-        if (m_had)
-            ::setenv("TMPDIR", m_old.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
+// A temporary directory in the platform's notation; GetTempPathA hands it
+// back with its separator at the end.
+#ifdef _WIN32
+const std::string kTmp = "C:\\tmp\\user", kSep = "\\";
+#else
+const std::string kTmp = "/var/tmp/user", kSep = "/";
+#endif
 
-  private:
-    std::string m_old;
-    bool m_had = false;
-};
+// A directory path of exactly n characters (from the root, in segments the
+// platform accepts).
+std::string DirOfLength(std::size_t n) {
+    std::string dir = kTmp.substr(0, kTmp.find(kSep) + 1);
+    while (dir.size() < n) {
+        const std::size_t part = std::min<std::size_t>(100, n - dir.size());
+        dir += std::string(part, 't');
+        if (dir.size() < n)
+            dir += kSep;
+    }
+    return dir;
+}
 
 TEST(GetTempFilePath, JoinsTheTemporaryDirectoryAndTheNameWithoutItsLeadingParts) {
-    TempDirVariable tmp("/var/tmp/user");
+    TempDirVariable tmp(kTmp);
+    const std::string dir = kTmp + kSep;
     struct Case {
         const char* name;
-        const char* want;
+        std::string want;
     };
-    for (Case c : {Case{"Server.lst", "/var/tmp/user/Server.lst"},
-                   Case{"\\Server.lst", "/var/tmp/user/Server.lst"},
-                   Case{".\\Server.lst", "/var/tmp/user/Server.lst"},
-                   Case{"\\.\\Server.lst", "/var/tmp/user/Server.lst"},
-                   Case{"\\\\Server.lst", "/var/tmp/user/\\Server.lst"},
-                   Case{"..\\Server.lst", "/var/tmp/user/..\\Server.lst"}})
+    for (const Case& c :
+         {Case{"Server.lst", dir + "Server.lst"}, Case{"\\Server.lst", dir + "Server.lst"},
+          Case{".\\Server.lst", dir + "Server.lst"}, Case{"\\.\\Server.lst", dir + "Server.lst"},
+          Case{"\\\\Server.lst", dir + "\\Server.lst"},
+          Case{"..\\Server.lst", dir + "..\\Server.lst"}})
         EXPECT_EQ(CServerSelectDlg::GetTempFilePath(c.name), c.want) << c.name;
 }
 
 TEST(GetTempFilePath, IsEmptyWhenTheDirectoryNeeds260BytesOrMore) {
-    const std::string fits = "/" + std::string(256, 't') + "/"; // 258 characters and the zero
+    const std::string fits = DirOfLength(257) + kSep; // 258 characters and the zero
     {
         TempDirVariable tmp(fits);
         EXPECT_EQ(CServerSelectDlg::GetTempFilePath("x"), fits + "x");
     }
-    for (std::size_t n : {257u, 300u}) {
-        TempDirVariable tmp("/" + std::string(n, 't'));
+    for (std::size_t n : {258u, 301u}) {
+        TempDirVariable tmp(DirOfLength(n));
         EXPECT_EQ(CServerSelectDlg::GetTempFilePath("x"), "") << n;
     }
 }
@@ -105,6 +109,9 @@ TEST_F(UnscrambleFileTest, MissingSourceIsCreatedEmpty) {
     EXPECT_EQ(fs::file_size("plain.lst"), 0u);
 }
 
+#ifndef _WIN32
+// Windows gives each user a temporary directory of their own; the host's is
+// shared.
 TEST_F(UnscrambleFileTest, CopyIsReadableByTheUserOnly) {
     TempWorkDir::Write("Server.cnv", Scrambled(PlainList(100)));
     ASSERT_TRUE(CServerSelectDlg::UnscrambleFile("Server.cnv", "plain.lst"));
@@ -112,6 +119,7 @@ TEST_F(UnscrambleFileTest, CopyIsReadableByTheUserOnly) {
     ASSERT_EQ(::stat("plain.lst", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
+#endif
 
 // Whatever already has the copy's name (a stale copy longer than the new
 // text, a link another user planted to a file of ours, or a dangling link)
@@ -121,9 +129,15 @@ TEST_F(UnscrambleFileTest, NeverOpensOrFollowsWhatAlreadyHasTheName) {
     TempWorkDir::Write("victim.txt", "precious");
     const std::string stale = PlainList(400);
     TempWorkDir::Write("stale.lst", stale);
+    std::vector<const char*> names = {"stale.lst"};
+#ifndef _WIN32
+    // Links need a privilege on Windows, and CREATE_NEW refuses them there
+    // by itself.
     fs::create_symlink("victim.txt", "link.lst");
     fs::create_symlink("nowhere.txt", "dangling.lst");
-    for (const char* name : {"stale.lst", "link.lst", "dangling.lst"}) {
+    names.insert(names.end(), {"link.lst", "dangling.lst"});
+#endif
+    for (const char* name : names) {
         SetLastError(0);
         EXPECT_FALSE(CServerSelectDlg::UnscrambleFile("Server.cnv", name)) << name;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS)) << name;
