@@ -183,6 +183,18 @@ TEST_F(DialogTest, ListBoxItemsSelectionAndTheErrorValueAsAddress) {
         EXPECT_EQ(text, "알파");
         EXPECT_EQ(d.m_list.GetItemData(d.m_list.GetCurSel()), 0x0200000Au);
         EXPECT_EQ(d.m_list.GetText(5, text), LB_ERR);
+        // Server names come from an ANSI file: bytes that are no UTF-8 show
+        // as the ...A functions read them (한글 in code page 949).
+        const char ansi[] = "\xC7\xD1\xB1\xDB";
+        const int item = d.m_list.AddString(ansi);
+        wchar_t want[8] = {}, got[8] = {};
+        MultiByteToWideChar(CP_ACP, 0, ansi, -1, want, 8);
+        SendMessageW(d.m_list.m_hWnd, LB_GETTEXT, static_cast<WPARAM>(item),
+                     reinterpret_cast<LPARAM>(got));
+        EXPECT_STREQ(got, want);
+        if (GetACP() == 949) {
+            EXPECT_STREQ(got, L"한글");
+        }
         d.m_list.ResetContent();
         EXPECT_EQ(d.m_list.GetCount(), 0);
         d.EndDialog(0);
