@@ -26,7 +26,6 @@ class CWinApp {
     // 1: push the busy cursor, -1: pop it, 0: show the current state again.
     virtual void DoWaitCursor(int nCode);
     BOOL Enable3dControls() { return TRUE; }
-    virtual void OnHelp() {}
 
     const char* m_pszAppName = nullptr; // message box caption
     const char* m_pszExeName = nullptr;

@@ -22,7 +22,6 @@ class CString {
     void Empty() { m_str.clear(); }
     char GetAt(int nIndex) const { return m_str.at(static_cast<size_t>(nIndex)); }
     char operator[](int nIndex) const { return GetAt(nIndex); }
-    void SetAt(int nIndex, char ch) { m_str.at(static_cast<size_t>(nIndex)) = ch; }
     operator const char*() const { return m_str.c_str(); }
     const char* GetString() const { return m_str.c_str(); }
     const std::string& str() const { return m_str; }
@@ -36,21 +35,11 @@ class CString {
     // Loads string resource nID from the registered string table.
     BOOL LoadString(UINT nID);
 
-    int Compare(const char* psz) const;
     int CompareNoCase(const char* psz) const;
-    int Find(char ch, int nStart = 0) const;
-    int Find(const char* pszSub, int nStart = 0) const;
     int ReverseFind(char ch) const;
     CString Left(int nCount) const;
-    CString Right(int nCount) const;
     CString Mid(int nFirst) const;
     CString Mid(int nFirst, int nCount) const;
-    CString& MakeUpper();
-    CString& MakeLower();
-    int Replace(char chOld, char chNew);
-    CString& TrimLeft();
-    CString& TrimRight();
-    CString& Trim();
 
     // Direct buffer access, as in MFC: write up to nMinBufLength characters,
     // then ReleaseBuffer(-1) takes the length from the terminating zero.
@@ -98,9 +87,6 @@ class CString {
     friend bool operator!=(const CString& a, const char* b) {
         return !(a == b);
     }
-    friend bool operator<(const CString& a, const CString& b) {
-        return a.m_str < b.m_str;
-    }
 
   private:
     std::string m_str;
@@ -110,7 +96,6 @@ class CStringArray {
   public:
     INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
     INT_PTR GetCount() const { return GetSize(); }
-    INT_PTR GetUpperBound() const { return GetSize() - 1; }
     BOOL IsEmpty() const { return m_items.empty(); }
     INT_PTR Add(const char* psz) {
         m_items.emplace_back(psz);
@@ -121,11 +106,8 @@ class CStringArray {
         return GetSize() - 1;
     }
     const CString& GetAt(INT_PTR nIndex) const { return m_items.at(static_cast<size_t>(nIndex)); }
-    void SetAt(INT_PTR nIndex, const char* psz) { m_items.at(static_cast<size_t>(nIndex)) = psz; }
-    CString& ElementAt(INT_PTR nIndex) { return m_items.at(static_cast<size_t>(nIndex)); }
     const CString& operator[](INT_PTR nIndex) const { return GetAt(nIndex); }
-    CString& operator[](INT_PTR nIndex) { return ElementAt(nIndex); }
-    void RemoveAt(INT_PTR nIndex, INT_PTR nCount = 1);
+    CString& operator[](INT_PTR nIndex) { return m_items.at(static_cast<size_t>(nIndex)); }
     void RemoveAll() { m_items.clear(); }
 
   private:

@@ -140,8 +140,6 @@ class CDialog : public CWnd {
     virtual void OnOK();
     virtual void OnCancel();
 
-    UINT GetTemplateID() const { return m_nIDTemplate; }
-
   protected:
     void OnClose() override;
     BOOL OnCommand(UINT nID, UINT nCode) override;

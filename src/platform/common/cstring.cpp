@@ -24,10 +24,6 @@ int CompareBytesNoCase(const std::string& a, const char* b) {
     }
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 } // namespace
 
 void CString::Format(const char* pszFormat, ...) {
@@ -59,26 +55,8 @@ BOOL CString::LoadString(UINT nID) {
     return TRUE;
 }
 
-int CString::Compare(const char* psz) const {
-    return std::strcmp(m_str.c_str(), psz ? psz : "");
-}
-
 int CString::CompareNoCase(const char* psz) const {
     return CompareBytesNoCase(m_str, psz);
-}
-
-int CString::Find(char ch, int nStart) const {
-    if (nStart < 0 || nStart >= GetLength())
-        return -1;
-    size_t at = m_str.find(ch, static_cast<size_t>(nStart));
-    return at == std::string::npos ? -1 : static_cast<int>(at);
-}
-
-int CString::Find(const char* pszSub, int nStart) const {
-    if (!pszSub || nStart < 0 || nStart > GetLength())
-        return -1;
-    size_t at = m_str.find(pszSub, static_cast<size_t>(nStart));
-    return at == std::string::npos ? -1 : static_cast<int>(at);
 }
 
 int CString::ReverseFind(char ch) const {
@@ -91,11 +69,6 @@ CString CString::Left(int nCount) const {
     return CString(m_str.substr(0, static_cast<size_t>(nCount)));
 }
 
-CString CString::Right(int nCount) const {
-    nCount = std::clamp(nCount, 0, GetLength());
-    return CString(m_str.substr(m_str.size() - static_cast<size_t>(nCount)));
-}
-
 CString CString::Mid(int nFirst) const {
     return Mid(nFirst, GetLength());
 }
@@ -104,48 +77,6 @@ CString CString::Mid(int nFirst, int nCount) const {
     nFirst = std::clamp(nFirst, 0, GetLength());
     nCount = std::clamp(nCount, 0, GetLength() - nFirst);
     return CString(m_str.substr(static_cast<size_t>(nFirst), static_cast<size_t>(nCount)));
-}
-
-CString& CString::MakeUpper() {
-    for (char& c : m_str)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 32);
-    return *this;
-}
-
-CString& CString::MakeLower() {
-    for (char& c : m_str)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return *this;
-}
-
-int CString::Replace(char chOld, char chNew) {
-    int n = 0;
-    for (char& c : m_str)
-        if (c == chOld) {
-            c = chNew;
-            ++n;
-        }
-    return n;
-}
-
-CString& CString::TrimLeft() {
-    size_t i = 0;
-    while (i < m_str.size() && IsBlank(m_str[i]))
-        ++i;
-    m_str.erase(0, i);
-    return *this;
-}
-
-CString& CString::TrimRight() {
-    while (!m_str.empty() && IsBlank(m_str.back()))
-        m_str.pop_back();
-    return *this;
-}
-
-CString& CString::Trim() {
-    return TrimRight().TrimLeft();
 }
 
 char* CString::GetBuffer(int nMinBufLength) {
@@ -158,11 +89,4 @@ void CString::ReleaseBuffer(int nNewLength) {
     if (nNewLength < 0)
         nNewLength = static_cast<int>(std::strlen(m_str.c_str()));
     m_str.resize(static_cast<size_t>(std::min(nNewLength, GetLength())));
-}
-
-void CStringArray::RemoveAt(INT_PTR nIndex, INT_PTR nCount) {
-    if (nIndex < 0 || nCount <= 0 || nIndex >= GetSize())
-        return;
-    INT_PTR end = std::min(GetSize(), nIndex + nCount);
-    m_items.erase(m_items.begin() + nIndex, m_items.begin() + end);
 }
