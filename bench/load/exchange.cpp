@@ -41,7 +41,7 @@ bool LoadExchange(const std::string& contentDir, const std::uint32_t pair[2], bo
     wire::VersionReply reply;
     reply.version[0] = snapshot->Version()[0];
     reply.version[1] = snapshot->Version()[1];
-    reply.redirectAddr = snapshot->RedirectAddr();
+    reply.redirectAddr = snapshot->NextRedirect();
     wire::Encode(reply, head);
     Append(out.bytes, head, wire::kVersionReplySize);
     wire::ListHeader list;

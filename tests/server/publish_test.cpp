@@ -91,6 +91,16 @@ TEST_F(Publishing, RefusesWhatTheClientWouldNeverGetOrRefuseAndChangesNothing) {
         {"file and directory", "file 0 1 Data a.txt\nfile 0 2 Data\\b.txt b.txt\n",
          "needs a directory where Data (line 2) is a file"},
         {"missing file", "file 0 1 a.txt nothing.txt\n", "not a readable file"},
+        {"redirect without an address", "redirect\n", "expected: redirect A.B.C.D"},
+        {"redirect to a host name", "redirect 10.0.0.5 pool.example\n",
+         "not a dotted IPv4 address: pool.example"},
+        {"redirect to a short address", "redirect 10.0.5\n", "not a dotted IPv4 address: 10.0.5"},
+        {"redirect to 0.0.0.0", "redirect 10.0.0.5 0.0.0.0\n", "0.0.0.0 is not a server address"},
+        {"redirect to broadcast", "redirect 255.255.255.255\n",
+         "255.255.255.255 is not a server address"},
+        {"redirect address twice", "redirect 10.0.0.5 10.0.0.6 10.0.0.5\n",
+         "10.0.0.5 is listed twice"},
+        {"two redirect lines", "redirect 10.0.0.5\nredirect 10.0.0.6\n", "a second redirect line"},
     };
     Manifest("version 3 2\nfile 0 1 a.txt a.txt\n");
     ASSERT_TRUE(RunPublish().ok);

@@ -67,6 +67,7 @@ Exchange Fetch(unsigned port, std::uint32_t v0, std::uint32_t v1, int readPauseM
             wire::DecodeVersionReply(reinterpret_cast<const unsigned char*>(in.data()));
         x.serverVersion[0] = reply.version[0];
         x.serverVersion[1] = reply.version[1];
+        x.redirectAddr = reply.redirectAddr;
         unsigned char req[wire::kVersionRequestSize];
         wire::VersionRequest r;
         r.version[0] = v0;

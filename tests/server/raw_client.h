@@ -20,6 +20,7 @@ struct Exchange {
     bool connected = false;
     bool gotReply = false;
     std::uint32_t serverVersion[2] = {0, 0};
+    std::uint32_t redirectAddr = 0; // network byte order, as the reply has it
     bool gotList = false;
     std::uint16_t groupFiles[2] = {0, 0};
     std::int32_t total = 0;

@@ -9,6 +9,7 @@
 #include "store_files.h"
 #include "temp_dir.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -261,6 +262,38 @@ TEST_F(Serving, ConnectionsOverACapAreResetAtOnceAndLogged) {
         // Room again once one has gone.
         ASSERT_TRUE(server.WaitFor("no version request (up to date"));
         ExpectSnapshot(tvtest::Fetch(server.Port(), 0, 0), *Load());
+    }
+}
+
+TEST_F(Serving, VersionRepliesHandOutTheRedirectPoolInTurn) {
+    struct Pool {
+        const char* redirect; // manifest line
+        std::vector<std::string> args;
+        std::vector<const char*> replies; // in order, one per client; "" none
+    } pools[] = {
+        {"redirect 10.0.0.5 10.0.0.6 10.0.0.7\n",
+         {},
+         {"10.0.0.5", "10.0.0.6", "10.0.0.7", "10.0.0.5"}},
+        {"redirect 10.0.0.9\n", {}, {"10.0.0.9", "10.0.0.9"}},
+        {"", {}, {"", ""}},
+        {"redirect 10.0.0.5 10.0.0.6\n", {"--no-redirect"}, {"", ""}},
+    };
+    for (const Pool& pool : pools) {
+        TempWorkDir::Write("c/manifest.txt", std::string("version 3 2\n") + pool.redirect +
+                                                 "file 0 2 readme.txt readme.txt\n");
+        ASSERT_TRUE(Publish(Content()));
+        tvtest::ServerProcess server(Content(), "127.0.0.1", 0, false, pool.args);
+        ASSERT_NE(server.Port(), 0u) << server.Output();
+        for (const char* expected : pool.replies) {
+            const tvtest::Exchange x = tvtest::Fetch(server.Port(), 3, 2);
+            ASSERT_TRUE(x.complete) << pool.redirect;
+            char got[INET_ADDRSTRLEN] = "";
+            in_addr a{};
+            a.s_addr = x.redirectAddr;
+            if (a.s_addr != 0)
+                ::inet_ntop(AF_INET, &a, got, sizeof got);
+            EXPECT_STREQ(got, expected) << pool.redirect;
+        }
     }
 }
 

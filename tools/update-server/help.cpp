@@ -34,6 +34,8 @@ serve (the default) options:
                          on SIGUSR1)
   --limit-loopback       send clients on 127.0.0.1 at most 104857600 bytes per
                          run too (for a proxy on this machine in front)
+  --no-redirect          send no redirect whatever manifest.txt says (a pool
+                         server publishing the main server's content)
   --once                 serve one client, then exit (tests)
   If nothing is published yet, serve publishes CONTENT_DIR first.
 
@@ -63,8 +65,11 @@ publish:
 manifest.txt (in CONTENT_DIR; blank lines and lines starting with # are
 ignored; a field holding blanks is written in double quotes):
   version V0 V1                the server's version pair (required, once)
-  redirect A.B.C.D             a download server; clients not on loopback
-                               reconnect to it on port 43001 (optional)
+  redirect A.B.C.D [...]       download servers, one handed out per version
+                               reply in turn; clients not on loopback
+                               reconnect to it on port 43001 (optional, one
+                               line, no duplicates, no 0.0.0.0 or
+                               255.255.255.255)
   file GROUP VERSION NAME PATH one line per file
     GROUP    0 or 1; group 0 is sent before group 1
     VERSION  0 to 4294967295; a client gets the files of a group whose

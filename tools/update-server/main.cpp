@@ -53,6 +53,8 @@ tvserver::ServeOptions ParseServe(const std::vector<std::string>& args) {
             o.once = true;
         else if (a == "--limit-loopback")
             o.limitLoopback = true;
+        else if (a == "--no-redirect")
+            o.noRedirect = true;
         else if (a == "--bind")
             o.bindAddr = value();
         else if (a == "--port")

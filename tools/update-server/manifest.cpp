@@ -97,6 +97,37 @@ bool ParseFileLine(const std::vector<std::string>& f, const std::string& dir, Co
     return true;
 }
 
+// A redirect line lists one or more download servers, handed out in turn.
+// 0.0.0.0 would read as "no redirect" on the wire, and a broadcast address
+// is no server; a duplicate would skew the turns.
+bool ParseRedirect(const std::vector<std::string>& f, Manifest& m, std::string& error) {
+    if (!m.redirects.empty()) {
+        error = "a second redirect line: list every download server on one line";
+        return false;
+    }
+    if (f.size() < 2) {
+        error = "expected: redirect A.B.C.D [A.B.C.D ...]";
+        return false;
+    }
+    for (std::size_t i = 1; i < f.size(); ++i) {
+        in_addr a{};
+        if (::inet_pton(AF_INET, f[i].c_str(), &a) != 1) {
+            error = "redirect: not a dotted IPv4 address: " + f[i];
+            return false;
+        }
+        if (a.s_addr == INADDR_ANY || a.s_addr == INADDR_BROADCAST) {
+            error = "redirect: " + f[i] + " is not a server address";
+            return false;
+        }
+        if (std::find(m.redirects.begin(), m.redirects.end(), a.s_addr) != m.redirects.end()) {
+            error = "redirect: " + f[i] + " is listed twice";
+            return false;
+        }
+        m.redirects.push_back(a.s_addr);
+    }
+    return true;
+}
+
 bool ParseLine(const std::vector<std::string>& f, const std::string& dir, int lineNo, Manifest& m,
                bool& haveVersion, std::string& error) {
     if (f[0] == "version") {
@@ -107,15 +138,8 @@ bool ParseLine(const std::vector<std::string>& f, const std::string& dir, int li
         haveVersion = true;
         return true;
     }
-    if (f[0] == "redirect") {
-        in_addr a{};
-        if (f.size() != 2 || ::inet_pton(AF_INET, f[1].c_str(), &a) != 1 || a.s_addr == 0) {
-            error = "expected: redirect A.B.C.D";
-            return false;
-        }
-        m.redirectAddr = a.s_addr;
-        return true;
-    }
+    if (f[0] == "redirect")
+        return ParseRedirect(f, m, error);
     if (f[0] == "file") {
         ContentFile file;
         file.line = lineNo;

@@ -21,7 +21,8 @@ struct ContentFile {
 struct Manifest {
     std::string path; // of manifest.txt, for messages
     std::uint32_t version[2] = {0, 0};
-    std::uint32_t redirectAddr = 0; // network byte order, 0: none
+    // Download servers handed out in turn, network byte order; empty: none.
+    std::vector<std::uint32_t> redirects;
     std::vector<ContentFile> files;
 };
 

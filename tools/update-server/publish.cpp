@@ -282,12 +282,18 @@ std::string Publisher::SnapshotText(const std::vector<std::size_t>& order) const
     std::string text = "torvane-snapshot 1\n";
     text += "version " + std::to_string(m_manifest.version[0]) + " " +
             std::to_string(m_manifest.version[1]) + "\n";
-    if (m_manifest.redirectAddr != 0) {
-        char addr[INET_ADDRSTRLEN];
-        in_addr a{};
-        a.s_addr = m_manifest.redirectAddr;
-        ::inet_ntop(AF_INET, &a, addr, sizeof addr);
-        text += std::string("redirect ") + addr + "\n";
+    if (!m_manifest.redirects.empty()) {
+        // One line, addresses separated by blanks: a server that knows only
+        // one address reads the first.
+        text += "redirect";
+        for (const std::uint32_t r : m_manifest.redirects) {
+            char addr[INET_ADDRSTRLEN];
+            in_addr a{};
+            a.s_addr = r;
+            ::inet_ntop(AF_INET, &a, addr, sizeof addr);
+            text += std::string(" ") + addr;
+        }
+        text += "\n";
     }
     for (std::size_t i : order) {
         const ContentFile& f = m_manifest.files[i];

@@ -27,6 +27,7 @@ struct ServeOptions {
     int maxPerAddress = 64;       // 0: no limit
     int statusIntervalS = 60;     // 0: only on SIGUSR1
     bool limitLoopback = false;   // the 100 MiB rule for 127.0.0.1 too (a local proxy)
+    bool noRedirect = false;      // a pool server sharing the main server's content
 };
 
 // Open connections in total and per client address.

@@ -102,6 +102,25 @@ std::shared_ptr<const Snapshot> Snapshot::LoadCurrent(const std::string& storeDi
     return s;
 }
 
+// One address or several (older snapshots have one).
+bool Snapshot::ParseRedirects(std::istream& words, std::vector<std::uint32_t>& out) {
+    if (!out.empty())
+        return false;
+    for (std::string text; words >> text;) {
+        in_addr addr{};
+        if (::inet_pton(AF_INET, text.c_str(), &addr) != 1)
+            return false;
+        out.push_back(addr.s_addr);
+    }
+    return !out.empty();
+}
+
+std::uint32_t Snapshot::NextRedirect() const {
+    if (m_redirects.empty())
+        return 0;
+    return m_redirects[m_redirectTurn.fetch_add(1, std::memory_order_relaxed) % m_redirects.size()];
+}
+
 Snapshot::~Snapshot() {
     if (m_lockFd >= 0)
         ::close(m_lockFd);
@@ -126,9 +145,7 @@ bool Snapshot::Parse(const std::string& text, std::string& error) {
             ok = static_cast<bool>(words >> a >> b) && ParseU32(a, m_version[0]) &&
                  ParseU32(b, m_version[1]);
         } else if (word == "redirect") {
-            in_addr addr{};
-            ok = static_cast<bool>(words >> a) && ::inet_pton(AF_INET, a.c_str(), &addr) == 1;
-            m_redirectAddr = addr.s_addr;
+            ok = ParseRedirects(words, m_redirects);
         } else if (word == "file") {
             SnapshotFile f;
             ok = ParseFile(line, f);

@@ -13,7 +13,9 @@
 // previous one, never a part.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,7 +60,9 @@ class Snapshot {
 
     unsigned Id() const { return m_id; }
     const std::uint32_t* Version() const { return m_version; }
-    std::uint32_t RedirectAddr() const { return m_redirectAddr; }
+    // The download server for the next version reply, in turn over the
+    // redirect line's addresses (network byte order); 0: none.
+    std::uint32_t NextRedirect() const;
     // In sending order: group 0 by version, then group 1 by version.
     const std::vector<SnapshotFile>& Files() const { return m_files; }
     std::int64_t Bytes() const { return m_sum.back(); }
@@ -73,6 +77,7 @@ class Snapshot {
   private:
     Snapshot() = default;
     bool Parse(const std::string& text, std::string& error);
+    static bool ParseRedirects(std::istream& words, std::vector<std::uint32_t>& out);
     bool CheckBodies(std::string& error) const;
 
     unsigned m_id = 0;
@@ -80,7 +85,8 @@ class Snapshot {
     int m_dirFd = -1;
     int m_lockFd = -1; // manifest, held shared so a publish does not prune it
     std::uint32_t m_version[2] = {0, 0};
-    std::uint32_t m_redirectAddr = 0;
+    std::vector<std::uint32_t> m_redirects;
+    mutable std::atomic<std::size_t> m_redirectTurn{0}; // shared by the serving threads
     std::vector<SnapshotFile> m_files;
     std::size_t m_groupEnd[2] = {0, 0};
     std::vector<std::int64_t> m_sum{0}; // m_sum[i]: bytes of files [0, i)

@@ -25,6 +25,9 @@ const int kDrainCheckMs = 250;
 // Most a connection sends in one turn, so one fast client cannot hold the
 // thread while others wait.
 const std::int64_t kTurnBytes = 512 * 1024;
+// Most a connection keeps queued in the kernel that the network has not
+// taken yet (besides what is in flight).
+const int kNotSentLowat = 128 * 1024;
 // Refusals logged one by one per second; the rest are counted.
 const int kRefusalLinesPerSecond = 20;
 const std::uint64_t kListenTag = 1, kWakeTag = 2;
@@ -203,6 +206,10 @@ void Worker::AcceptAll(std::int64_t now) {
         ++m_shared.counters.accepted;
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        // Without it a client that stops reading pins a send queue of up to
+        // tcp_wmem's maximum until the stall limit; with it the socket is
+        // writable only while little is unsent, so sendfile queues no more.
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowat, sizeof kNotSentLowat);
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.ptr = c;
@@ -211,7 +218,7 @@ void Worker::AcceptAll(std::int64_t now) {
         wire::VersionReply reply;
         reply.version[0] = c->snapshot->Version()[0];
         reply.version[1] = c->snapshot->Version()[1];
-        reply.redirectAddr = c->snapshot->RedirectAddr();
+        reply.redirectAddr = o.noRedirect ? 0 : c->snapshot->NextRedirect();
         unsigned char buf[wire::kVersionReplySize];
         wire::Encode(reply, buf);
         // A fresh socket's buffer always has room for 13 bytes.
