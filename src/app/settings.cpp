@@ -6,6 +6,7 @@
 CString g_strServerAddr;
 UINT g_nServerPort = 0;
 CString g_strClient;
+UINT g_nTimeout = DEFAULT_TIMEOUT;
 
 namespace {
 
@@ -22,4 +23,8 @@ void LoadConfig() {
     g_nServerPort = GetPrivateProfileIntA(kSection, "Port", DEFAULT_SERVER_PORT, kConfigFile);
     GetPrivateProfileStringA(kSection, "Client", DEFAULT_CLIENT, value, kValueBuffer, kConfigFile);
     g_strClient = value;
+    // NOTE: the profile function returns a negative number as its unsigned
+    // bit pattern; a limit of weeks is no limit in practice either way.
+    const UINT nTimeout = GetPrivateProfileIntA(kSection, "Timeout", DEFAULT_TIMEOUT, kConfigFile);
+    g_nTimeout = nTimeout > 0x7FFFFFFFu ? 0 : nTimeout;
 }

@@ -254,6 +254,7 @@ void drain_window() {
 
 void write_all(int fd, const void* bytes, unsigned n) {
     const uint8_t* p = static_cast<const uint8_t*>(bytes);
+    const unsigned total = n;
     int done;
     while ((done = crt_write(fd, p, n)) != static_cast<int>(n)) {
         if (done == -1)
@@ -261,6 +262,8 @@ void write_all(int fd, const void* bytes, unsigned n) {
         p += done;
         n -= static_cast<unsigned>(done);
     }
+    if (progress_notice != nullptr)
+        progress_notice(total);
 }
 
 // ------------------------------------------------------------------ diagnostics

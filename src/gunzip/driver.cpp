@@ -29,13 +29,14 @@ namespace gunzip {
 int32_t exit_status;    // 0 success, 1 error, 2 warning; reset per call
 bool quiet_mode = true; // warnings are not written
 const char* program_name = "gzip";
-char input_name[kNameSize];          // as located, with a completion suffix if one was added
-char output_name[kNameSize];         // input_name without its compressed suffix
-char partial_name[kPartialNameSize]; // output_name with kPartialSuffix: the output until checked
-int input_fd = -1;                   // open from process_file until the members are done
-int output_fd = -1;                  // open on partial_name until the members are done
-bool output_incomplete;              // partial_name created by this call and not yet in place
-gunzip_fatal_notice fatal_notice;    // set by the caller once, read on the fatal path
+char input_name[kNameSize];             // as located, with a completion suffix if one was added
+char output_name[kNameSize];            // input_name without its compressed suffix
+char partial_name[kPartialNameSize];    // output_name with kPartialSuffix: the output until checked
+int input_fd = -1;                      // open from process_file until the members are done
+int output_fd = -1;                     // open on partial_name until the members are done
+bool output_incomplete;                 // partial_name created by this call and not yet in place
+gunzip_fatal_notice fatal_notice;       // set by the caller once, read on the fatal path
+gunzip_progress_notice progress_notice; // set by the caller, read by write_all
 
 namespace {
 
@@ -574,4 +575,8 @@ int32_t decompress_file(const char* path) {
 
 void set_gunzip_fatal_notice(gunzip_fatal_notice notice) {
     gunzip::fatal_notice = notice;
+}
+
+void set_gunzip_progress_notice(gunzip_progress_notice notice) {
+    progress_notice = notice;
 }

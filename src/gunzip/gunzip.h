@@ -17,6 +17,11 @@ int32_t decompress_file(const char* path);
 using gunzip_fatal_notice = void (*)(const char* path);
 void set_gunzip_fatal_notice(gunzip_fatal_notice notice);
 
+// Called on the decompressing thread after each piece of output has been
+// written, with its size in bytes, for a progress display. nullptr: none.
+using gunzip_progress_notice = void (*)(unsigned bytes);
+void set_gunzip_progress_notice(gunzip_progress_notice notice);
+
 // Test and fuzz builds only: replaces the process exit of the fatal path. The
 // handler must not return (it throws or jumps back to the harness); nullptr
 // puts the runtime's exit back. The product never installs one.

@@ -61,10 +61,11 @@ extern char output_name[kNameSize]; // the plain file being made
 // only once complete and checked, so a failure leaves the file it was to
 // replace as it was.
 extern char partial_name[kPartialNameSize];
-extern int input_fd;                     // descriptor of the input, -1 when closed
-extern int output_fd;                    // descriptor of the output, -1 when closed
-extern bool output_incomplete;           // partial_name exists and is not complete
-extern gunzip_fatal_notice fatal_notice; // told of a fatal error, or nullptr
+extern int input_fd;                           // descriptor of the input, -1 when closed
+extern int output_fd;                          // descriptor of the output, -1 when closed
+extern bool output_incomplete;                 // partial_name exists and is not complete
+extern gunzip_fatal_notice fatal_notice;       // told of a fatal error, or nullptr
+extern gunzip_progress_notice progress_notice; // told of each piece written, or nullptr
 
 // ------------------------------------------------------------ input, output, CRC
 

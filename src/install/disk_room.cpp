@@ -75,18 +75,22 @@ bool DeclaredPlainSize(const char* lpszPath, std::uint64_t& nPlain, std::uint64_
     return bRead;
 }
 
-std::uint64_t SpaceToDecompress(const CStringArray& paths) {
+std::uint64_t SpaceToDecompress(const CStringArray& paths, std::uint64_t* pPlainTotal) {
     // Signed: the compressed files deleted so far may have freed more than
     // the outputs before them took.
     long long nTaken = 0;
     long long nPeak = 0;
+    std::uint64_t nPlainTotal = 0;
     for (INT_PTR i = 0; i < paths.GetSize(); ++i) {
         std::uint64_t nPlain = 0, nCompressed = 0;
         if (!DeclaredPlainSize(paths[i], nPlain, nCompressed))
             continue;
+        nPlainTotal += nPlain;
         nTaken += static_cast<long long>(nPlain);
         nPeak = std::max(nPeak, nTaken);
         nTaken -= static_cast<long long>(nCompressed);
     }
+    if (pPlainTotal != nullptr)
+        *pPlainTotal = nPlainTotal;
     return static_cast<std::uint64_t>(nPeak) + kDiskMargin;
 }

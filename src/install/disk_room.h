@@ -25,5 +25,6 @@ bool DeclaredPlainSize(const char* lpszPath, std::uint64_t& nPlain, std::uint64_
 // Free space that decompressing paths (each a received file) in order needs:
 // each output is written in full before its compressed file is deleted, and
 // the room that deletion frees serves the files after it. kDiskMargin
-// included. Unreadable files count as needing nothing.
-std::uint64_t SpaceToDecompress(const CStringArray& paths);
+// included. Unreadable files count as needing nothing. pPlainTotal, if
+// given, receives the plain bytes the files declare in all.
+std::uint64_t SpaceToDecompress(const CStringArray& paths, std::uint64_t* pPlainTotal = nullptr);

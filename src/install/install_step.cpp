@@ -43,16 +43,64 @@ void ListPathsToDecompress(const CUpdateDlg* pDlg, CStringArray& paths) {
     }
 }
 
+// What the please-wait panel shows of an install that takes longer than a
+// second: the files done and the plain bytes written so far. Fed by the
+// decompressor on the worker thread and sent to the panel at most a few times
+// a second.
+class InstallProgress {
+  public:
+    InstallProgress(CWaitDlg& panel, int nFiles, std::uint64_t nExpected)
+        : m_panel(panel), m_nStart(GetTickCount64()) {
+        m_progress = {0, nFiles, 0, nExpected};
+        s_pRunning = this;
+        set_gunzip_progress_notice(OnWritten);
+    }
+    ~InstallProgress() {
+        set_gunzip_progress_notice(nullptr);
+        s_pRunning = nullptr;
+    }
+    InstallProgress(const InstallProgress&) = delete;
+    InstallProgress& operator=(const InstallProgress&) = delete;
+
+    void FileDone() {
+        ++m_progress.nDone;
+        Show();
+    }
+
+  private:
+    static const ULONGLONG kQuietMs = 1000; // a short install shows nothing
+    static const ULONGLONG kEveryMs = 100;
+
+    static void OnWritten(unsigned nBytes) {
+        s_pRunning->m_progress.nBytes += nBytes;
+        s_pRunning->Show();
+    }
+    void Show() {
+        const ULONGLONG nNow = GetTickCount64();
+        if (nNow - m_nStart < kQuietMs || nNow - m_nShown < kEveryMs)
+            return;
+        m_nShown = nNow;
+        if (IsWindow(m_panel.GetSafeHwnd()))
+            m_panel.SendMessage(WM_WAIT_PROGRESS, 0, reinterpret_cast<LPARAM>(&m_progress));
+    }
+
+    static InstallProgress* s_pRunning; // the worker's (there is one at a time)
+    CWaitDlg& m_panel;
+    WaitProgress m_progress;
+    ULONGLONG m_nStart;
+    ULONGLONG m_nShown = 0;
+};
+
+InstallProgress* InstallProgress::s_pRunning = nullptr;
+
 // An install that runs out of room half-way fails on a file the player can
 // do nothing about; checked first, it changes nothing and the next run, after
 // the player made room, gets the same files again. The list is emptied so
 // that the install step at the window's end does not say it a second time.
-BOOL HasRoomToInstall(CUpdateDlg* pDlg, const CStringArray& paths) {
+BOOL HasRoomToInstall(CUpdateDlg* pDlg, const CStringArray& paths, std::uint64_t& nPlainTotal) {
+    const std::uint64_t nNeeded = SpaceToDecompress(paths, &nPlainTotal);
     std::uint64_t nFree = 0;
-    if (!QueryWorkingDirFreeSpace(nFree))
-        return TRUE;
-    const std::uint64_t nNeeded = SpaceToDecompress(paths);
-    if (nFree >= nNeeded)
+    if (!QueryWorkingDirFreeSpace(nFree) || nFree >= nNeeded)
         return TRUE;
     AfxMessageBox(DiskFullText(nNeeded), MB_ICONERROR);
     pDlg->m_receivedFiles.RemoveAll();
@@ -62,9 +110,11 @@ BOOL HasRoomToInstall(CUpdateDlg* pDlg, const CStringArray& paths) {
 
 // Decompresses every listed file; FALSE (after telling the user) at the first
 // one that fails, leaving the list as it is so a later install step retries.
-BOOL DecompressReceivedFiles(CUpdateDlg* pDlg, const CStringArray& paths) {
+BOOL DecompressReceivedFiles(CUpdateDlg* pDlg, const CStringArray& paths,
+                             std::uint64_t nPlainTotal) {
     set_gunzip_fatal_notice(TellCannotDecompress);
     const InstallDecompressor decompress = g_decompressor.load();
+    InstallProgress progress(pDlg->m_waitDlg, static_cast<int>(paths.GetSize()), nPlainTotal);
     for (INT_PTR i = 0; i < paths.GetSize(); ++i) {
         const CString& strPath = paths[i];
         // NOTE: a status of 2 (a warning, e.g. bytes after the last member)
@@ -75,6 +125,7 @@ BOOL DecompressReceivedFiles(CUpdateDlg* pDlg, const CStringArray& paths) {
             pDlg->EndDialog(0);
             return FALSE;
         }
+        progress.FileDone();
     }
     return TRUE;
 }
@@ -95,7 +146,9 @@ unsigned __stdcall InstallWorker(void* pParam) {
         return 0;
     CStringArray paths;
     ListPathsToDecompress(pDlg, paths);
-    if (!HasRoomToInstall(pDlg, paths) || !DecompressReceivedFiles(pDlg, paths))
+    std::uint64_t nPlainTotal = 0;
+    if (!HasRoomToInstall(pDlg, paths, nPlainTotal) ||
+        !DecompressReceivedFiles(pDlg, paths, nPlainTotal))
         return 0;
     pDlg->m_receivedFiles.RemoveAll();
     if (!pDlg->WriteVersionRecord()) {
@@ -122,8 +175,10 @@ void CUpdateDlg::InstallReceivedFiles() {
         CloseHandle(hThread);
     }
     m_waitDlg.m_hThread = nullptr;
-    if (bPanel && IsWindow(m_waitDlg.GetSafeHwnd()))
+    if (bPanel && IsWindow(m_waitDlg.GetSafeHwnd())) {
         m_waitDlg.ShowWindow(SW_HIDE);
+        m_waitDlg.HideProgress();
+    }
     AfxGetApp()->EndWaitCursor();
 }
 
@@ -131,6 +186,7 @@ void CUpdateDlg::InstallReceivedFiles() {
 // the server selection has closed.
 void CUpdateDlg::FinishUpdate() {
     m_bFinishing = TRUE;
+    StopWatching();
     InstallReceivedFiles();
     EndDialog(0);
     CServerSelectDlg dlg(nullptr);

@@ -71,6 +71,10 @@ class CWnd {
 
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // WM_TIMER with nIDEvent every nElapse milliseconds, to OnTimer.
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse,
+                      void(CALLBACK* lpfnTimer)(HWND, UINT, UINT_PTR, DWORD));
+    BOOL KillTimer(UINT_PTR nIDEvent);
 
     // The window procedure: dispatches to the handlers below. Override to
     // handle private messages (WM_USER/WM_APP ranges) and call the base.
@@ -82,6 +86,7 @@ class CWnd {
     virtual void OnDestroy();
     virtual void OnClose();
     virtual HCURSOR OnQueryDragIcon();
+    virtual void OnTimer(UINT_PTR nIDEvent);
     // WM_COMMAND: buttons (BN_CLICKED) and list notifications (LBN_DBLCLK ...).
     // Returns TRUE when handled.
     virtual BOOL OnCommand(UINT nID, UINT nCode);

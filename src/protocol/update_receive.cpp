@@ -39,8 +39,10 @@ void CUpdateDlg::OnSocketReceive() {
         return;
     }
     const int nRead = m_socket.Receive(m_recvBuf + m_nRecvLen, UPDATE_RECV_BUFFER - m_nRecvLen, 0);
-    if (nRead > 0)
+    if (nRead > 0) {
         m_nRecvLen += nRead;
+        m_bDataSinceTick = TRUE;
+    }
 
     const unsigned char* p = m_recvBuf;
     BOOL bAgain = TRUE;
@@ -69,6 +71,7 @@ void CUpdateDlg::OnSocketReceive() {
 }
 
 void CUpdateDlg::OnSocketClose(int nErrorCode) {
+    StopWatching();
     UpdateWindow();
     InstallReceivedFiles();
     if (nErrorCode != 0) {
@@ -152,6 +155,7 @@ BOOL CUpdateDlg::FollowRedirect(ULONG nAddr) {
     }
     m_nRecvLen = 0;
     m_nState = WaitVersionReply;
+    StartWatching();
     return TRUE;
 }
 
@@ -184,6 +188,7 @@ BOOL CUpdateDlg::StepListHeader(const unsigned char*& p) {
         return FALSE;
     m_nGroup = 0;
     BeginTotalProgress(m_nTotalSize);
+    BeginTransferFigures();
     m_nState = WaitFileHeader;
     return TRUE; // an empty list finishes at once, even with no bytes left
 }
@@ -255,6 +260,7 @@ BOOL CUpdateDlg::StepFileBody(const unsigned char*& p) {
         m_nFileRemain -= n;
         m_nRecvLen -= n;
         p += n;
+        CountBodyBytes(n);
         AdvanceProgress(n);
         return TRUE;
     }
@@ -272,12 +278,14 @@ BOOL CUpdateDlg::StepFileBody(const unsigned char*& p) {
 
 void CUpdateDlg::FailExchange(UINT nIDPrompt, UINT nIcon) {
     m_socket.Close();
+    StopWatching();
     AfxMessageBox(nIDPrompt, nIcon);
     EndDialog(0);
 }
 
 void CUpdateDlg::FailExchange(const char* lpszText, UINT nIcon) {
     m_socket.Close();
+    StopWatching();
     AfxMessageBox(lpszText, nIcon);
     EndDialog(0);
 }

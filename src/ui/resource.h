@@ -15,6 +15,11 @@
 #define IDC_TOTAL_PROGRESS 1005
 #define IDC_FILE_COUNT 1006
 
+// Please-wait panel (131): the progress of an install that takes a while,
+// hidden until then.
+#define IDC_WAIT_PROGRESS 1010
+#define IDC_WAIT_BAR 1011
+
 // Server selection (133).
 #define IDC_CONNECT 1005
 #define IDC_SERVER_LIST 1006

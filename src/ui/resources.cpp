@@ -12,6 +12,7 @@ const WORD kFontPoints = 9;
 const DWORD kStaticRight = 0x50020002; // child, visible, group, SS_RIGHT
 const DWORD kStaticLeft = 0x50020000;  // child, visible, group, SS_LEFT
 const DWORD kProgress = 0x50800000;    // child, visible, border
+const DWORD kVisible = 0x10000000;     // WS_VISIBLE
 
 const DialogControl kUpdateControls[] = {
     {IDC_FILE_NAME, ControlKind::StaticRight, "Test.txt", 65, 25, 140, 8, kStaticRight},
@@ -29,6 +30,8 @@ const DialogControl kUpdateControls[] = {
 const DialogControl kWaitControls[] = {
     {-1, ControlKind::StaticLeft, "파일을 갱신중 입니다. 잠시만 기다려 주십시요.", 18, 45, 181, 8,
      kStaticLeft},
+    {IDC_WAIT_PROGRESS, ControlKind::StaticLeft, "", 18, 60, 181, 8, kStaticLeft & ~kVisible},
+    {IDC_WAIT_BAR, ControlKind::ProgressBar, nullptr, 18, 72, 181, 10, kProgress & ~kVisible},
 };
 
 const DialogControl kServerSelectControls[] = {

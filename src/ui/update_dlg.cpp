@@ -73,6 +73,8 @@ BOOL CUpdateDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
+    GetWindowText(m_strTitle);
+    m_strCaption = m_strTitle;
     if (!ConnectToServer())
         return FALSE;
     m_waitDlg.Create(IDD_WAIT_DIALOG, this);
@@ -91,6 +93,7 @@ BOOL CUpdateDlg::ConnectToServer() {
         m_nRecvLen = 0;
         m_nState = WaitVersionReply;
         std::memset(m_recvBuf, 0, sizeof m_recvBuf);
+        StartWatching();
     } else {
         AfxMessageBox(IDS_CONNECT_FAILED, MB_ICONERROR);
         PostMessage(WM_CLOSE);

@@ -58,6 +58,7 @@ class CUpdateDlg : public CDialog {
     void OnPaint() override;
     HCURSOR OnQueryDragIcon() override;
     void OnDestroy() override;
+    void OnTimer(UINT_PTR nIDEvent) override;
 
   public:
     // Window members.
@@ -86,6 +87,20 @@ class CUpdateDlg : public CDialog {
     int m_nRedirects = 0;      // redirects followed in this run
     BOOL m_bFinishing = FALSE; // the finish step has begun: later data is dropped
 
+    // The caption as a status line (update_dlg_status.cpp).
+    CString m_strTitle;            // the template's caption
+    CString m_strCaption;          // the caption shown now
+    BOOL m_bWatching = FALSE;      // a connection is open and its next byte awaited
+    ULONGLONG m_nLastDataTick = 0; // the tick that last saw data from the server (or the connect)
+    BOOL m_bDataSinceTick = FALSE; // data came since the last tick (no clock read per receive)
+    long long m_nBodyBytes = 0;    // file body bytes received in this run
+    ULONGLONG m_nRateTick = 0;     // when the rate was last sampled
+    long long m_nRateBytes = 0;    // m_nBodyBytes then
+    double m_dRate = -1;           // smoothed bytes per second; -1 before the first sample
+    int m_nRateSamples = 0;        // samples taken into m_dRate
+    int m_nShownPercent = -1;      // the percentage in the caption, -1 none
+    BOOL m_bStallShown = FALSE;    // the caption says the client is waiting
+
   private:
     BOOL ConnectToServer();
     // One turn of the state machine at parse position p: TRUE to dispatch
@@ -104,4 +119,16 @@ class CUpdateDlg : public CDialog {
     void FailCreateFile(const CString& strPath);
     void FailWriteFile();
     void DropPendingData();
+
+    // The status timer runs from each successful connect until the exchange
+    // ends; stopping it puts the plain caption back.
+    void StartWatching();
+    void StopWatching();
+    void BeginTransferFigures();
+    void CountBodyBytes(int nCount);
+    int PercentDone() const;
+    void GiveUpWaiting();
+    void SampleRate(ULONGLONG nNow);
+    CString ProgressCaption();
+    void SetCaption(const CString& strCaption);
 };

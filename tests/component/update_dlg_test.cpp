@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -600,6 +601,128 @@ TEST_F(UpdateDlgTest, OrderlyCloseMidExchangeShowsNothingAndLeavesTheWindowOpen)
     EXPECT_TRUE(out.boxes.empty());
     EXPECT_EQ(out.result, IDCANCEL);
     EXPECT_EQ(out.received, std::vector<std::string>{"first"});
+}
+
+// --- Waiting and progress in the caption ------------------------------------
+
+// A server that goes quiet is given up after the configured limit exactly as
+// if it had closed the connection with an error: the completed files are
+// installed and message 4 is shown. Past five seconds of silence the caption
+// says how long the client has been waiting.
+TEST_F(UpdateDlgTest, InactivityLimitEndsTheExchangeAsALostConnection) {
+    struct Case {
+        const char* what;
+        UINT timeout;
+        bool stallAfterAFile; // else silent from the start
+    } cases[] = {{"silent from the start", 1, false}, {"stalled mid-file", 6, true}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        m_rec->Clear();
+        tvtest::ClearDecompressed();
+        g_nTimeout = k.timeout;
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome out = Run(Serve([&k](ServerConn& c) {
+            if (k.stallAfterAFile) {
+                c.Send(VersionReply(3, 0));
+                c.Recv(9);
+                c.Send(ListHeader(2, 0, 10) + File("first", 2, "12345") +
+                       tvtest::FileHeader("second", 3, 5) + "ab");
+            }
+            c.WaitPeerClose(20000);
+        }));
+        g_nTimeout = DEFAULT_TIMEOUT;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        ASSERT_FALSE(out.timedOut);
+        EXPECT_GE(waited, std::chrono::seconds(k.timeout));
+        EXPECT_EQ(out.BoxTexts(), std::vector<std::string>{kMsgConnectionLost});
+        EXPECT_EQ(out.result, 0);
+        const auto captions = m_rec->TextHistory(0);
+        if (k.stallAfterAFile) {
+            EXPECT_EQ(out.received, std::vector<std::string>{"first"});
+            EXPECT_EQ(out.version[0], 2u);
+            EXPECT_NE(std::find(captions.begin(), captions.end(),
+                                "Torvane Update - waiting for the server (5 s)"),
+                      captions.end());
+        } else {
+            EXPECT_TRUE(out.received.empty());
+        }
+        if (!captions.empty()) {
+            EXPECT_EQ(captions.back(), "Torvane Update") << "the plain caption once it gives up";
+        }
+    }
+}
+
+// Body pieces at a steady pace: the caption shows the percentage of the
+// total, never going back, the rate near the pace and the time left; the
+// plain caption comes back when the transfer is over.
+TEST_F(UpdateDlgTest, CaptionShowsPercentRateAndTimeLeftFromAPacedServer) {
+    const std::size_t kPiece = 10000, kPieces = 40; // 200 KB/s at 50 ms a piece
+    const Outcome out = Run(Serve([&](ServerConn& c) {
+        c.Send(VersionReply(1, 0));
+        c.Recv(9);
+        const std::string body = Body(kPiece * kPieces, 'p');
+        c.Send(ListHeader(1, 0, static_cast<std::int32_t>(body.size())) +
+               tvtest::FileHeader("paced", 1, static_cast<std::int32_t>(body.size())));
+        c.SendPieces(body, kPiece, 50);
+        c.WaitPeerClose();
+    }));
+    ASSERT_FALSE(out.timedOut);
+    EXPECT_EQ(out.received, std::vector<std::string>{"paced"});
+    const auto captions = m_rec->TextHistory(0);
+    const std::regex figures(
+        R"(Torvane Update - (\d+) %( - ([0-9.]+) (KB|MB)/s( - (\d+):(\d\d) left)?)?)");
+    int lastPercent = -1, withTimeLeft = 0;
+    for (const std::string& caption : captions) {
+        std::smatch m;
+        if (!std::regex_match(caption, m, figures))
+            continue;
+        const int percent = std::stoi(m[1]);
+        EXPECT_GE(percent, lastPercent) << caption;
+        EXPECT_LE(percent, 100) << caption;
+        lastPercent = percent;
+        if (!m[3].matched)
+            continue;
+        const double kbps = std::stod(m[3]) * (m[4] == "MB" ? 1024 : 1);
+        EXPECT_GT(kbps, 40) << caption;
+        EXPECT_LT(kbps, 600) << caption;
+        if (m[5].matched) {
+            ++withTimeLeft;
+            EXPECT_LE(std::stoi(m[6]) * 60 + std::stoi(m[7]), 30) << caption;
+        }
+    }
+    EXPECT_GT(lastPercent, 50) << ::testing::PrintToString(captions);
+    EXPECT_GT(withTimeLeft, 0) << ::testing::PrintToString(captions);
+    EXPECT_EQ(captions.back(), "Torvane Update");
+}
+
+// The please-wait panel shows an install's figures below its notice, which
+// stays as it is, and hides them again afterwards.
+TEST_F(UpdateDlgTest, WaitPanelShowsInstallProgressBelowItsNotice) {
+    std::string shownText;
+    bool shownBar = false;
+    m_rec->SetModalStartScript([&](UINT nIDTemplate, HWND hDlg) {
+        CancelServerSelection(nIDTemplate, hDlg);
+        if (nIDTemplate != IDD_UPDATE_DIALOG)
+            return;
+        CWaitDlg& panel = static_cast<CUpdateDlg*>(CWnd::FromHandle(hDlg))->m_waitDlg;
+        WaitProgress p{2, 5, 3 << 20, 12 << 20};
+        panel.ShowWindow(SW_SHOW);
+        panel.SendMessage(WM_WAIT_PROGRESS, 0, reinterpret_cast<LPARAM>(&p));
+        CString text;
+        panel.GetDlgItem(IDC_WAIT_PROGRESS)->GetWindowText(text);
+        shownText = text.GetString();
+        shownBar = panel.GetDlgItem(IDC_WAIT_BAR)->IsWindowVisible();
+        panel.HideProgress();
+        panel.ShowWindow(SW_HIDE);
+        tvhost::PostKey(tvhost::Key::Escape);
+    });
+    Run(Serve([](ServerConn& c) { c.WaitPeerClose(); }));
+    EXPECT_EQ(shownText, "2/5 files - 3.0 MB");
+    EXPECT_TRUE(shownBar);
+    const auto bar = m_rec->Progress(IDC_WAIT_BAR);
+    ASSERT_FALSE(bar.empty());
+    EXPECT_EQ(bar.back().pos * 4, bar.back().high) << "3 of 12 MB";
+    EXPECT_EQ(m_rec->TextHistory(-1).size(), 0u) << "the notice itself is never set";
 }
 
 } // namespace

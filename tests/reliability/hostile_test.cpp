@@ -58,7 +58,9 @@ TEST(HostileServerTiming, TrickleOfOneBytePerSecondLeavesTheWindowResponsiveAndC
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_LT(ms, 2000) << "the window did not close promptly";
-    EXPECT_NE(r.out.find("File Count"), std::string::npos) << "the window was never drawn";
+    // Nothing has arrived that a line could show: the window's opening state
+    // ("0/0" counters) is not printed.
+    EXPECT_EQ(r.out, "");
 }
 
 } // namespace

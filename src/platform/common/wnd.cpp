@@ -38,6 +38,15 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::PostMessage(m_hWnd, message, wParam, lParam);
 }
 
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse,
+                        void(CALLBACK* lpfnTimer)(HWND, UINT, UINT_PTR, DWORD)) {
+    return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
+    return ::KillTimer(m_hWnd, nIDEvent);
+}
+
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_PAINT:
@@ -51,6 +60,9 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_QUERYDRAGICON:
         return reinterpret_cast<LRESULT>(OnQueryDragIcon());
+    case WM_TIMER:
+        OnTimer(static_cast<UINT_PTR>(wParam));
+        return 0;
     case WM_COMMAND:
         if (OnCommand(LOWORD(wParam), HIWORD(wParam)))
             return 0;
@@ -74,6 +86,8 @@ void CWnd::OnClose() {
 HCURSOR CWnd::OnQueryDragIcon() {
     return nullptr;
 }
+
+void CWnd::OnTimer(UINT_PTR) {}
 
 BOOL CWnd::OnCommand(UINT, UINT) {
     return FALSE;

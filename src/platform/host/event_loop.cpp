@@ -53,6 +53,13 @@ struct InputEvent {
     int index;
 };
 
+struct Timer {
+    HWND hWnd;
+    UINT_PTR id;
+    std::int64_t intervalMs;
+    std::int64_t dueMs; // steady-clock milliseconds
+};
+
 struct Loop {
     std::mutex mu; // guards the three queues and Call::done
     std::condition_variable callDone;
@@ -71,6 +78,7 @@ struct Loop {
     std::vector<SocketEntry*> pfdOwner;
     int holdDepth = 0; // restricted waits in progress
     std::vector<HWND> modalStack;
+    std::vector<Timer> timers;
     bool dirty = false;
     std::int64_t lastPaint = 0;
     unsigned rotate = 0;    // fairness between ready sources
@@ -174,6 +182,41 @@ int PaintTimeout() {
 }
 
 // ---- 4. Iterations ---------------------------------------------------------
+
+// One due timer as one event, like any other readiness. A timer that fell
+// behind is not caught up: its next turn counts from now, as on Windows,
+// where WM_TIMER is coalesced.
+bool FireDueTimer() {
+    Loop& l = L();
+    if (l.timers.empty())
+        return false;
+    const std::int64_t now = NowMs();
+    for (Timer& t : l.timers) {
+        if (t.dueMs > now)
+            continue;
+        t.dueMs = now + t.intervalMs;
+        const HWND h = t.hWnd;
+        const UINT_PTR id = t.id;
+        ::SendMessage(h, WM_TIMER, id, 0);
+        return true;
+    }
+    return false;
+}
+
+// How long an idle poll may sleep: until the next frame or timer, -1 for
+// ever.
+int IdleTimeout(bool full) {
+    Loop& l = L();
+    int timeout = PaintTimeout();
+    if (!full)
+        return timeout;
+    const std::int64_t now = NowMs();
+    for (const Timer& t : l.timers) {
+        const int wait = static_cast<int>(std::clamp<std::int64_t>(t.dueMs - now, 0, INT32_MAX));
+        timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    }
+    return timeout;
+}
 
 // SIGINT and SIGTERM act as the close box of the topmost modal window. The
 // handler only sets a flag and wakes the loop (writing to an eventfd is
@@ -287,7 +330,12 @@ void ModalIteration() {
     if (TakeQueuedWork(full))
         return;
     MaybePaint();
+    // NOTE: timers wait while a busy socket keeps the loop on its fast path;
+    // every kSlowPathEvery-th iteration comes here, far more often than any
+    // timer is due, and the fast path reads no clock for them.
     if (DispatchBusySocket(full))
+        return;
+    if (full && FireDueTimer())
         return;
     BuildPollSet(full, false);
     // NOTE: a first poll without a timeout: while data streams in it finds a
@@ -296,7 +344,7 @@ void ModalIteration() {
     // transfer). Only an idle loop pays for the second, timed poll.
     int n = tvhost::syscalls.poll(l.pfds.data(), l.pfds.size(), 0);
     if (n == 0) {
-        int timeout = PaintTimeout();
+        int timeout = IdleTimeout(full);
         if (timeout != 0)
             n = tvhost::syscalls.poll(l.pfds.data(), l.pfds.size(), timeout);
     }
@@ -459,6 +507,12 @@ void MarkDirty() {
     L().dirty = true;
 }
 
+void KillWindowTimers(HWND hWnd) {
+    auto& v = L().timers;
+    v.erase(std::remove_if(v.begin(), v.end(), [hWnd](const Timer& t) { return t.hWnd == hWnd; }),
+            v.end());
+}
+
 void PaintNow() {
     DoPaint(true);
 }
@@ -599,3 +653,44 @@ void PostListSelection(int nIndex) {
 }
 
 } // namespace tvhost
+
+UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+    if (hWnd == nullptr || lpTimerFunc != nullptr)
+        return 0;
+    UINT_PTR result = 0;
+    tvhost::RunOnUiThread([&] {
+        if (!tvhost::IsLiveWindow(hWnd))
+            return;
+        auto& timers = tvhost::L().timers;
+        const std::int64_t interval = std::max<UINT>(uElapse, 10); // USER_TIMER_MINIMUM
+        const tvhost::Timer t{hWnd, nIDEvent, interval, tvhost::NowMs() + interval};
+        auto it = std::find_if(timers.begin(), timers.end(), [&](const tvhost::Timer& x) {
+            return x.hWnd == hWnd && x.id == nIDEvent;
+        });
+        if (it != timers.end())
+            *it = t;
+        else
+            timers.push_back(t);
+        result = nIDEvent;
+    });
+    return result;
+}
+
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+    BOOL found = FALSE;
+    tvhost::RunOnUiThread([&] {
+        auto& timers = tvhost::L().timers;
+        auto it = std::find_if(timers.begin(), timers.end(), [&](const tvhost::Timer& x) {
+            return x.hWnd == hWnd && x.id == uIDEvent;
+        });
+        if (it != timers.end()) {
+            timers.erase(it);
+            found = TRUE;
+        }
+    });
+    return found;
+}
+
+ULONGLONG GetTickCount64() {
+    return static_cast<ULONGLONG>(tvhost::NowMs());
+}

@@ -66,6 +66,9 @@ void RemoveSocket(SocketEntry* entry);
 void MarkDirty();
 void PaintNow();
 
+// Drops the timers of a window that is being destroyed.
+void KillWindowTimers(HWND hWnd);
+
 // User input at the topmost modal window (user-interface thread).
 void HandleKey(Key key);
 void HandleListSelection(int nIndex);

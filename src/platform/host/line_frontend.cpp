@@ -1,8 +1,9 @@
 // Host backend: the line front end, used when stdin or stdout is not a
 // terminal (scripts, CI, the end-to-end tests). Message boxes go to stderr as
-// "CAPTION: ICON: TEXT" and are dismissed at once; a dialog's texts go to
-// stdout as one line, at most four times a second and always in their final
-// state; SIGINT and SIGTERM act as the close box (event_loop.cpp); a dialog
+// "CAPTION: ICON: TEXT" and are dismissed at once; a dialog's texts (and the
+// status its caption carries) go to stdout as one line once they differ from
+// what the dialog opened with, at most four times a second and always in
+// their final state; SIGINT and SIGTERM act as the close box (event_loop.cpp); a dialog
 // with a list box prints the list and takes one line from stdin.
 #include "platform/host/event_loop.h"
 #include "platform/host/frontends.h"
@@ -72,10 +73,16 @@ class LineFrontEnd : public FrontEnd {
     // that what follows (a message box, the list prompt) comes after it.
     void FlushPending();
     void AskForListItem(HWND dlg, HWND list);
-    std::string CurrentLine() const;
+    // The line of the dialog on top; false when there is none to print, or
+    // when this is the first look at that dialog.
+    bool CurrentLine(std::string& line);
 
     std::string m_last;
     std::int64_t m_lastTime = 0;
+    // Dialogs looked at already. The first look finds what the dialog opened
+    // with (the "0/0" counters before anything arrived): nothing worth a
+    // line, so it only becomes the line to differ from.
+    std::vector<HWND> m_seen;
 };
 
 void LineFrontEnd::Start() {
@@ -86,14 +93,21 @@ void LineFrontEnd::Stop() {
     EnableCloseSignals(false);
 }
 
-std::string LineFrontEnd::CurrentLine() const {
+bool LineFrontEnd::CurrentLine(std::string& line) {
     const auto& top = TopLevelWindows();
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         HWND h = *it;
-        if (h->type == WindowType::Dialog && h->visible && !FirstList(h))
-            return DialogLine(h);
+        if (h->type != WindowType::Dialog || !h->visible || FirstList(h))
+            continue;
+        line = DialogLine(h);
+        if (std::find(m_seen.begin(), m_seen.end(), h) == m_seen.end()) {
+            m_seen.push_back(h);
+            m_last = line;
+            return false;
+        }
+        return !line.empty() && line != m_last;
     }
-    return {};
+    return false;
 }
 
 void LineFrontEnd::Emit(const std::string& line) {
@@ -105,8 +119,8 @@ void LineFrontEnd::Emit(const std::string& line) {
 }
 
 bool LineFrontEnd::Paint(bool bForce) {
-    std::string line = CurrentLine();
-    if (line.empty() || line == m_last)
+    std::string line;
+    if (!CurrentLine(line))
         return true;
     if (!bForce && NowMs() - m_lastTime < kLineIntervalMs)
         return false; // held: the loop calls again at a later frame
@@ -115,8 +129,8 @@ bool LineFrontEnd::Paint(bool bForce) {
 }
 
 void LineFrontEnd::FlushPending() {
-    std::string line = CurrentLine();
-    if (!line.empty() && line != m_last)
+    std::string line;
+    if (CurrentLine(line))
         Emit(line);
 }
 
@@ -130,6 +144,9 @@ void LineFrontEnd::OnModalStart(HWND hDlg) {
 void LineFrontEnd::OnModalEnd(HWND hDlg) {
     if (FirstList(hDlg))
         return;
+    // A dialog never looked at before (it ended within its first frame)
+    // still leaves its final line.
+    m_seen.erase(std::remove(m_seen.begin(), m_seen.end(), hDlg), m_seen.end());
     std::string line = DialogLine(hDlg);
     if (!line.empty() && line != m_last)
         Emit(line);
@@ -180,9 +197,21 @@ int LineFrontEnd::OnMessageBox(HWND, const MessageBoxEvent& box) {
     return IDOK;
 }
 
+// A caption that goes on from the template's title ("Torvane Update - 34 %
+// - 3.2 MB/s") carries a status: the part after the title.
+std::string CaptionStatus(HWND dlg) {
+    if (!dlg->tmpl || !dlg->tmpl->title)
+        return {};
+    const std::string title = std::string(dlg->tmpl->title) + " - ";
+    if (dlg->text.size() <= title.size() || dlg->text.compare(0, title.size(), title) != 0)
+        return {};
+    return dlg->text.substr(title.size() - 3);
+}
+
 } // namespace
 
 std::string DialogLine(HWND dlg) {
+    const std::string status = CaptionStatus(dlg);
     if (HWND panel = ShownChildPanel(dlg))
         dlg = panel;
     std::vector<HWND> texts;
@@ -202,7 +231,7 @@ std::string DialogLine(HWND dlg) {
         line += c->text;
         rowY = c->ctl->y;
     }
-    return line;
+    return line + status;
 }
 
 std::unique_ptr<FrontEnd> MakeLineFrontEnd() {

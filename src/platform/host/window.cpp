@@ -96,6 +96,7 @@ void DestroyWindowTree(HWND h) {
     std::vector<HWND> kids = h->children;
     for (HWND c : kids)
         DestroyWindowTree(c);
+    KillWindowTimers(h);
     if (h->pWnd && h->pWnd->m_hWnd == h)
         h->pWnd->m_hWnd = nullptr;
     if (h->standIn)

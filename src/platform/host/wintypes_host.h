@@ -75,6 +75,8 @@ typedef struct tagRECT {
     LONG bottom;
 } RECT, *LPRECT;
 
+typedef std::uint64_t ULONGLONG;
+
 typedef union _ULARGE_INTEGER {
     std::uint64_t QuadPart;
 } ULARGE_INTEGER, *PULARGE_INTEGER;
@@ -115,6 +117,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define WM_SETICON 0x0080
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -232,3 +235,13 @@ LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL IsWindow(HWND hWnd);
 int GetSystemMetrics(int nIndex);
+
+// Timers: every uElapse milliseconds the window gets WM_TIMER with nIDEvent,
+// from a full modal run of the loop (never inside a restricted wait or the
+// wait for a worker, as on Windows). Setting an existing id restarts it; a
+// window's timers end with it. A timer procedure is not supported (null).
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+// Milliseconds since an arbitrary start, never going back.
+ULONGLONG GetTickCount64();

@@ -1,4 +1,4 @@
-// LoadConfig: the three settings from .\Config.ini.
+// LoadConfig: the settings from .\Config.ini.
 #include "app/settings.h"
 #include "temp_dir.h"
 
@@ -14,6 +14,7 @@ struct ConfigCase {
     std::string addr;
     UINT port;
     std::string client;
+    UINT timeout = 60;
 };
 
 void PrintTo(const ConfigCase& c, std::ostream* os) {
@@ -31,6 +32,7 @@ TEST_P(LoadConfigTest, ReadsTheUpdateSection) {
     EXPECT_EQ(std::string(g_strServerAddr), c.addr);
     EXPECT_EQ(g_nServerPort, c.port);
     EXPECT_EQ(std::string(g_strClient), c.client);
+    EXPECT_EQ(g_nTimeout, c.timeout);
 }
 
 const std::string k200(200, '9');
@@ -43,7 +45,12 @@ INSTANTIATE_TEST_SUITE_P(
                    5000, "Game\\T.exe"},
         ConfigCase{"OtherSectionOnly", "[Other]\nIP=1.2.3.4\n", "127.0.0.1", 43001, "Torvane.exe"},
         ConfigCase{"EmptyIpIsNotTheDefault", "[Update]\nIP=\n", "", 43001, "Torvane.exe"},
-        ConfigCase{"NonNumericPortIsZero", "[Update]\nPort=abc\n", "127.0.0.1", 0, "Torvane.exe"}),
+        ConfigCase{"NonNumericPortIsZero", "[Update]\nPort=abc\n", "127.0.0.1", 0, "Torvane.exe"},
+        ConfigCase{"Timeout", "[Update]\nTimeout=5\n", "127.0.0.1", 43001, "Torvane.exe", 5},
+        ConfigCase{"TimeoutZeroIsNoLimit", "[Update]\nTimeout=0\n", "127.0.0.1", 43001,
+                   "Torvane.exe", 0},
+        ConfigCase{"NegativeTimeoutIsNoLimit", "[Update]\nTimeout=-1\n", "127.0.0.1", 43001,
+                   "Torvane.exe", 0}),
     [](const ::testing::TestParamInfo<ConfigCase>& info) { return std::string(info.param.name); });
 
 TEST(LoadConfig, ValueOf200CharactersIsCutTo127) {

@@ -47,6 +47,7 @@ class ScriptedDlg : public CDialog {
     std::function<void(ScriptedDlg&)> onInit;
     std::function<bool(ScriptedDlg&, UINT, WPARAM)> onMessage;
     std::function<bool(ScriptedDlg&, UINT, UINT)> onCommand;
+    std::function<void(ScriptedDlg&, UINT_PTR)> onTimer;
     std::vector<std::string>* log = nullptr;
     CString m_strCount = "0/0", m_strName;
     CProgressCtrl m_bar;
@@ -73,6 +74,10 @@ class ScriptedDlg : public CDialog {
         if (onCommand && onCommand(*this, nID, nCode))
             return TRUE;
         return CDialog::OnCommand(nID, nCode);
+    }
+    void OnTimer(UINT_PTR nIDEvent) override {
+        if (onTimer)
+            onTimer(*this, nIDEvent);
     }
     void OnDestroy() override {
         if (log)
@@ -331,6 +336,48 @@ TEST_F(DialogTest, WorkerWaitServesTheWorkersMessageBoxAndHoldsPostedMessages) {
     };
     EXPECT_EQ(dlg.DoModal(), 0);
     EXPECT_EQ(order, (std::vector<std::string>{"box from worker", "wait over", "held message"}));
+}
+
+unsigned __stdcall WorkerSleeps(void*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    return 0;
+}
+
+// WM_TIMER reaches OnTimer during the modal run, never while the
+// user-interface thread waits for a worker; KillTimer ends one timer, and a
+// window's timers end with the window.
+TEST_F(DialogTest, TimerTicksInTheModalRunUntilKilled) {
+    ScriptedDlg dlg;
+    int ticks = 0;
+    bool waiting = false, tickedWhileWaiting = false;
+    HWND hDlg = nullptr;
+    dlg.onInit = [&](ScriptedDlg& d) {
+        hDlg = d.m_hWnd;
+        EXPECT_EQ(d.SetTimer(7, 10, nullptr), 7u);
+    };
+    dlg.onTimer = [&](ScriptedDlg& d, UINT_PTR id) {
+        if (id == 8) {
+            d.EndDialog(0);
+            return;
+        }
+        tickedWhileWaiting |= waiting;
+        if (++ticks == 2) {
+            waiting = true;
+            HANDLE h = reinterpret_cast<HANDLE>(
+                _beginthreadex(nullptr, 0, WorkerSleeps, nullptr, 0, nullptr));
+            AfxWaitForWorker(h);
+            CloseHandle(h);
+            waiting = false;
+        } else if (ticks == 3) {
+            EXPECT_TRUE(d.KillTimer(7));
+            EXPECT_FALSE(d.KillTimer(7));
+            d.SetTimer(8, 50, nullptr); // time for a killed timer to show up
+        }
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(tickedWhileWaiting);
+    EXPECT_FALSE(::KillTimer(hDlg, 8)) << "the timer outlived its window";
 }
 
 TEST_F(DialogTest, DialogLineGroupsTextsByRow) {

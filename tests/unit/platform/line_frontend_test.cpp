@@ -85,8 +85,32 @@ TEST_F(LineFrontEndTest, MessageBoxGoesToStderrAndTheFinalStateToStdout) {
     std::string out = testing::internal::GetCapturedStdout();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "torvane-update: error: 서버 접속에 실패했습니다.\n잠시 후 재 실행 하세요.\n");
-    // The state the box interrupted, then (throttled) only the final state.
-    EXPECT_EQ(out, "File Count 0/0, Total 0/0\nFile Count 1/1, Total 1000/1000\n");
+    // Not the state the dialog opened with, and (throttled) only the final
+    // state.
+    EXPECT_EQ(out, "File Count 1/1, Total 1000/1000\n");
+}
+
+// A caption that goes on from the template's title carries a status, which
+// the line shows after the texts; any other caption is not part of the line.
+TEST_F(LineFrontEndTest, StatusInTheCaptionEndsTheLine) {
+    testing::internal::CaptureStdout();
+    Dlg dlg(kProgressDlg);
+    dlg.init = [](Dlg& d) {
+        d.SetDlgItemText(1006, "1/2");
+        d.PostMessage(WM_CLOSE);
+        d.SetWindowText("Torvane Update - 34 % - 3.2 MB/s - 0:42 left");
+    };
+    dlg.DoModal();
+    Dlg other(kProgressDlg);
+    other.init = [](Dlg& d) {
+        d.SetDlgItemText(1006, "2/2");
+        d.SetWindowText("Something else");
+        d.PostMessage(WM_CLOSE);
+    };
+    other.DoModal();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "File Count 1/2, Total 0/0 - 34 % - 3.2 MB/s - 0:42 left\n"
+              "File Count 2/2, Total 0/0\n");
 }
 
 TEST_F(LineFrontEndTest, CloseSignalActsAsTheCloseBox) {
