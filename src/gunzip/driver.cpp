@@ -578,5 +578,5 @@ void set_gunzip_fatal_notice(gunzip_fatal_notice notice) {
 }
 
 void set_gunzip_progress_notice(gunzip_progress_notice notice) {
-    progress_notice = notice;
+    gunzip::progress_notice = notice;
 }
