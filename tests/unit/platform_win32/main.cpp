@@ -3,9 +3,14 @@
 #include "platform/app.h"
 
 #include <gtest/gtest.h>
+#include <string>
+
+int ExitFromWorkerChild();
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
     CWinApp app;
+    if (argc > 1 && std::string(argv[1]) == "--exit-from-worker")
+        return ExitFromWorkerChild();
+    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
