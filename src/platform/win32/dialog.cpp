@@ -4,6 +4,7 @@
 // and the close box reach the common command handling as WM_COMMAND IDOK /
 // IDCANCEL and WM_CLOSE, and runs nest (a modal dialog opened by a socket
 // notification inside another one's run).
+#include "platform/win32/control_paint.h"
 #include "platform/win32/dialog_template.h"
 #include "platform/win32/event_loop.h"
 #include "platform/win32/window.h"
@@ -36,6 +37,8 @@ INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
     if (init->bModal)
         tvwin32::PushModal(hWnd);
     tvwin32::AttachWindow(hWnd, init->pDlg, true);
+    if (const DialogTemplate* t = AfxFindDialogTemplate(init->pDlg->GetTemplateID()))
+        tvwin32::CoalesceControlPainting(hWnd, *t);
     RECT before;
     GetWindowRect(hWnd, &before);
     const BOOL bFocusDefault = init->pDlg->OnInitDialog();

@@ -24,6 +24,10 @@ struct Entry {
     CWnd* pWnd = nullptr;
     WNDPROC original = nullptr;    // set when the window's messages are routed
     std::unique_ptr<CWnd> standIn; // FromHandle's object for an unattached window
+    // A dialog's controls by id, as found. NOTE: under Wine every GetDlgItem
+    // lists the children through the Wine server, and data exchange looks up
+    // every label each time the counters change.
+    std::unordered_map<int, HWND> items;
 };
 
 // NOTE: leaked on purpose (see event_loop.cpp).
@@ -155,7 +159,13 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const {
-    return FromHandle(::GetDlgItem(m_hWnd, nID));
+    tvwin32::Entry* e = tvwin32::Find(m_hWnd);
+    if (e == nullptr || !e->original)
+        return FromHandle(::GetDlgItem(m_hWnd, nID));
+    auto it = e->items.find(nID);
+    if (it == e->items.end() || !::IsWindow(it->second))
+        it = e->items.insert_or_assign(nID, ::GetDlgItem(m_hWnd, nID)).first;
+    return FromHandle(it->second);
 }
 
 CWnd* CWnd::GetParent() const {

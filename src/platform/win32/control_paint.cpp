@@ -1,0 +1,203 @@
+// Win32 backend: the controls' own state between two frames. What a control
+// is asked (WM_GETTEXT, PBM_GETPOS ...) is answered from that state, with the
+// progress bar's arithmetic: a position is raised to the low limit, then
+// lowered to the high one (so a reversed range pins it at its high limit), as
+// the common control does.
+#include "platform/win32/control_paint.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+namespace tvwin32 {
+
+namespace {
+
+struct Control {
+    WNDPROC original = nullptr;
+    bool progress = false;
+    bool dirty = false; // changed since the last frame; invalidated once
+    ULONGLONG lastFrame = 0;
+    // Texts: the latest one, not yet shown while pending.
+    std::wstring text;
+    bool textKnown = false;
+    bool textPending = false;
+    // Progress bars: the latest range and position, and what is shown.
+    int low = 0, high = 100, pos = 0;
+    int shownLow = 0, shownHigh = 100, shownPos = 0;
+};
+
+// NOTE: leaked on purpose (see event_loop.cpp).
+std::unordered_map<HWND, Control>& Controls() {
+    static auto* map = new std::unordered_map<HWND, Control>;
+    return *map;
+}
+
+void Show(HWND h, Control& c) {
+    c.dirty = false;
+    c.lastFrame = GetTickCount64();
+    // NOTE: the control may paint inside these calls and come back here
+    // through WM_PAINT; by then nothing is left to show.
+    if (c.textPending) {
+        c.textPending = false;
+        CallWindowProcW(c.original, h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.text.c_str()));
+    }
+    if (c.progress && (c.low != c.shownLow || c.high != c.shownHigh || c.pos != c.shownPos)) {
+        c.shownLow = c.low, c.shownHigh = c.high, c.shownPos = c.pos;
+        CallWindowProcW(c.original, h, PBM_SETRANGE32, static_cast<WPARAM>(c.low), c.high);
+        CallWindowProcW(c.original, h, PBM_SETPOS, static_cast<WPARAM>(c.pos), 0);
+    }
+}
+
+void Changed(HWND h, Control& c) {
+    if (!c.dirty) {
+        c.dirty = true;
+        InvalidateRect(h, nullptr, FALSE);
+    }
+    // A transfer can keep the queue busy, and WM_PAINT comes only when it is
+    // empty: a frame is forced every kFrameMs.
+    if (GetTickCount64() - c.lastFrame >= kFrameMs) {
+        c.lastFrame = GetTickCount64();
+        UpdateWindow(h);
+    }
+}
+
+void Coerce(Control& c) {
+    c.pos = std::min(std::max(c.pos, c.low), c.high);
+}
+
+int Clamp32(long long v) {
+    return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
+
+LRESULT ProgressMessage(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM lParam) {
+    const int old = c.pos;
+    switch (message) {
+    case PBM_SETRANGE:
+    case PBM_SETRANGE32: {
+        const LRESULT previous = MAKELONG(c.low, c.high);
+        c.low = message == PBM_SETRANGE ? LOWORD(lParam) : static_cast<int>(wParam);
+        c.high = message == PBM_SETRANGE ? HIWORD(lParam) : static_cast<int>(lParam);
+        Coerce(c);
+        Changed(h, c);
+        return previous;
+    }
+    case PBM_SETPOS:
+        c.pos = static_cast<int>(wParam);
+        break;
+    case PBM_DELTAPOS:
+        c.pos = Clamp32(static_cast<long long>(c.pos) + static_cast<int>(wParam));
+        break;
+    case PBM_GETPOS:
+        return c.pos;
+    default: // PBM_GETRANGE
+        if (lParam) {
+            auto* r = reinterpret_cast<PBRANGE*>(lParam);
+            r->iLow = c.low;
+            r->iHigh = c.high;
+        }
+        return wParam ? c.low : c.high;
+    }
+    Coerce(c);
+    if (c.pos != old)
+        Changed(h, c);
+    return old;
+}
+
+LRESULT TextMessage(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT) {
+        const wchar_t* text = lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
+        if (c.textKnown && c.text == text)
+            return TRUE; // the counters push every label every time
+        c.text = text;
+        c.textKnown = true;
+        c.textPending = true;
+        Changed(h, c);
+        return TRUE;
+    }
+    if (message == WM_GETTEXTLENGTH)
+        return static_cast<LRESULT>(c.text.size());
+    // WM_GETTEXT
+    if (wParam == 0 || !lParam)
+        return 0;
+    const size_t n = std::min<size_t>(c.text.size(), wParam - 1);
+    auto* out = reinterpret_cast<wchar_t*>(lParam);
+    std::memcpy(out, c.text.data(), n * sizeof(wchar_t));
+    out[n] = L'\0';
+    return static_cast<LRESULT>(n);
+}
+
+bool IsProgressMessage(UINT message) {
+    switch (message) {
+    case PBM_SETRANGE:
+    case PBM_SETRANGE32:
+    case PBM_SETPOS:
+    case PBM_DELTAPOS:
+    case PBM_GETPOS:
+    case PBM_GETRANGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto it = Controls().find(h);
+    if (it == Controls().end())
+        return DefWindowProcW(h, message, wParam, lParam);
+    Control& c = it->second;
+    const WNDPROC original = c.original;
+    if (c.progress && IsProgressMessage(message))
+        return ProgressMessage(h, c, message, wParam, lParam);
+    if (!c.progress && (message == WM_SETTEXT ||
+                        (c.textKnown && (message == WM_GETTEXT || message == WM_GETTEXTLENGTH))))
+        return TextMessage(h, c, message, wParam, lParam);
+    if (message == WM_PAINT)
+        Show(h, c);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        Controls().erase(it);
+    }
+    return CallWindowProcW(original, h, message, wParam, lParam);
+}
+
+void TakeOver(HWND h, bool progress) {
+    if (h == nullptr || Controls().count(h))
+        return;
+    Control c;
+    c.progress = progress;
+    if (progress) {
+        PBRANGE r = {0, 100};
+        SendMessageW(h, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&r));
+        c.low = c.shownLow = r.iLow;
+        c.high = c.shownHigh = r.iHigh;
+        c.pos = c.shownPos = static_cast<int>(SendMessageW(h, PBM_GETPOS, 0, 0));
+    }
+    c.original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlProc)));
+    Controls()[h] = std::move(c);
+}
+
+} // namespace
+
+void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
+    for (int i = 0; i < tmpl.nControls; ++i) {
+        const DialogControl& ctl = tmpl.controls[i];
+        if (ctl.nID == -1)
+            continue;
+        switch (ctl.kind) {
+        case ControlKind::StaticLeft:
+        case ControlKind::StaticRight:
+            TakeOver(GetDlgItem(hDlg, ctl.nID), false);
+            break;
+        case ControlKind::ProgressBar:
+            TakeOver(GetDlgItem(hDlg, ctl.nID), true);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace tvwin32
