@@ -14,6 +14,7 @@ namespace {
 
 struct InitParam {
     CDialog* pDlg;
+    const DialogTemplate* tmpl;
     bool bModal;
     HWND hWnd = nullptr; // set once the window exists
 };
@@ -37,8 +38,7 @@ INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
     if (init->bModal)
         tvwin32::PushModal(hWnd);
     tvwin32::AttachWindow(hWnd, init->pDlg, true);
-    if (const DialogTemplate* t = AfxFindDialogTemplate(init->pDlg->GetTemplateID()))
-        tvwin32::CoalesceControlPainting(hWnd, *t);
+    tvwin32::CoalesceControlPainting(hWnd, *init->tmpl);
     RECT before;
     GetWindowRect(hWnd, &before);
     const BOOL bFocusDefault = init->pDlg->OnInitDialog();
@@ -69,7 +69,7 @@ INT_PTR CDialog::DoModal() {
         return -1;
     EnsureCommonControls();
     const tvwin32::DialogTemplateBytes bytes = tvwin32::BuildDialogTemplate(*t);
-    InitParam init{this, true};
+    InitParam init{this, t, true};
     // The dialog manager destroys the window before it returns.
     const INT_PTR result = DialogBoxIndirectParamW(
         tvwin32::Instance(), tvwin32::AsDialogTemplate(bytes), ParentWindow(m_pParentWnd),
@@ -88,7 +88,7 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     m_nIDTemplate = nIDTemplate;
     m_pParentWnd = pParentWnd;
     const tvwin32::DialogTemplateBytes bytes = tvwin32::BuildDialogTemplate(*t);
-    InitParam init{this, false};
+    InitParam init{this, t, false};
     HWND h = CreateDialogIndirectParamW(tvwin32::Instance(), tvwin32::AsDialogTemplate(bytes),
                                         ParentWindow(pParentWnd), DialogProc,
                                         reinterpret_cast<LPARAM>(&init));
