@@ -66,7 +66,10 @@ ClientSession::ClientSession(const std::vector<std::string>& argv, const std::st
     std::signal(SIGPIPE, SIG_IGN);
     ssize_t w = ::write(in[1], options.input.data(), options.input.size());
     (void)w;
-    ::close(in[1]);
+    if (options.holdInput)
+        m_inFd = in[1];
+    else
+        ::close(in[1]);
     m_outFd = out[0];
     m_errFd = err[0];
 }
@@ -80,6 +83,8 @@ ClientSession::~ClientSession() {
         ::close(m_outFd);
     if (m_errFd >= 0)
         ::close(m_errFd);
+    if (m_inFd >= 0)
+        ::close(m_inFd);
 }
 
 void ClientSession::Pump(int timeoutMs) {

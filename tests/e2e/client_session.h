@@ -14,6 +14,7 @@ namespace tvtest {
 
 struct SessionOptions {
     std::string input;            // written to stdin, which is then closed (pipes only)
+    bool holdInput = false;       // stdin stays open after the input, until the end
     std::vector<std::string> env; // "NAME=value" added to the environment
     bool terminal = false;        // stdin, stdout and stderr on a pseudo-terminal
 };
@@ -48,6 +49,7 @@ class ClientSession {
     pid_t m_pid = -1;
     int m_outFd = -1;
     int m_errFd = -1;
+    int m_inFd = -1; // stdin held open
     bool m_terminal = false;
     bool m_outEnded = false; // the terminal's output has ended
     bool m_reaped = false;
