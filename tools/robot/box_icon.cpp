@@ -44,8 +44,7 @@ HWND IconControl(HWND box) {
     return nullptr;
 }
 
-// Copies w x h pixels at (x, y) of the source DC, or draws into a fresh
-// bitmap when src is null and draw is given.
+// A w x h picture made by draw(memory DC, screen DC); empty when it fails.
 template <typename Draw> Pixels Capture(int w, int h, Draw draw) {
     Pixels p;
     BITMAPINFO bi{};
@@ -135,7 +134,32 @@ const char* BestMatch(const Pixels& shown) {
     return best;
 }
 
+// A box wider than the screen (a long unbroken text) is centred with its
+// icon off the screen's edge: it is dragged until the icon shows, as a
+// person would drag it to read it.
+void BringIntoView(HWND box, HWND icon) {
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT r{}, b{};
+    GetWindowRect(icon, &r);
+    GetWindowRect(box, &b);
+    const LONG dx = r.left < screen.left     ? screen.left - r.left
+                    : r.right > screen.right ? screen.right - r.right
+                                             : 0;
+    const LONG dy = r.top < screen.top         ? screen.top - r.top
+                    : r.bottom > screen.bottom ? screen.bottom - r.bottom
+                                               : 0;
+    if (dx != 0 || dy != 0)
+        SetWindowPos(box, nullptr, b.left + dx, b.top + dy, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
+
+void WarmUp() {
+    VisibleTopWindows(GetCurrentProcessId());
+    for (const Known& k : kIcons)
+        IconOn(LoadIconW(nullptr, k.id), 32, 32, RGB(0, 0, 0));
+}
 
 std::string BoxIconName(HWND box) {
     HWND icon = IconControl(box);
@@ -144,16 +168,19 @@ std::string BoxIconName(HWND box) {
         (SendMessageTimeoutW(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &handle) &&
          handle == 0))
         return "none";
-    RECT r{};
-    GetWindowRect(icon, &r);
-    if (r.right <= r.left || r.bottom <= r.top)
-        return "none";
+    BringIntoView(box, icon);
     for (int waited = 0; waited < kPaintWaitMs; waited += kPaintPollMs) {
+        RECT r{};
+        GetWindowRect(icon, &r);
+        if (r.right <= r.left || r.bottom <= r.top)
+            return "none";
         const Pixels shown = Screen(r);
         if (shown.bgr.empty())
             break;
         if (const char* name = BestMatch(shown))
             return name;
+        // Perhaps another window covers it: raise the box, as a click would.
+        SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         Sleep(kPaintPollMs);
     }
     return "unknown";

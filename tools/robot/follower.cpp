@@ -2,7 +2,9 @@
 // looks at the program's visible top-level windows, prints what changed the
 // way the host client's line mode prints it, and answers whatever waits for
 // the player: a message box with OK, "Server Select" with a line of stdin, a
-// close request with the close box.
+// close request with the close box. Between steps a cheap look every
+// kWatchMs catches a panel shown or the window hidden, which may last less
+// than a step (an install of a few small files), and takes a step at once.
 #include "robot.h"
 
 #include <memory>
@@ -12,18 +14,22 @@ namespace robot {
 
 namespace {
 
-constexpr DWORD kStepMs = 25;
+constexpr ULONGLONG kStepMs = 10;
+constexpr DWORD kWatchMs = 2;
 // As often as the host's line mode prints a changing window.
 constexpr ULONGLONG kLineIntervalMs = 250;
 constexpr ULONGLONG kDoubleRequestMs = 300;
 
 class Follower {
   public:
-    Follower(const PROCESS_INFORMATION& p, DWORD timeoutMs)
-        : m_process(p), m_deadline(GetTickCount64() + timeoutMs), m_timeoutMs(timeoutMs) {}
+    Follower(const PROCESS_INFORMATION& p, Relay& relay, DWORD timeoutMs)
+        : m_process(p), m_relay(relay), m_deadline(GetTickCount64() + timeoutMs),
+          m_timeoutMs(timeoutMs) {}
     int Run();
 
   private:
+    bool SourceChanged() const;
+    int TimedOut();
     void Step();
     void FollowLine(HWND source);
     void Emit(const std::wstring& line);
@@ -37,6 +43,7 @@ class Follower {
     int Finish();
 
     PROCESS_INFORMATION m_process;
+    Relay& m_relay;
     ULONGLONG m_deadline;
     DWORD m_timeoutMs;
     bool m_sawWindow = false;
@@ -46,7 +53,9 @@ class Follower {
     // and the newest one seen (printed when the interval allows, or before
     // anything else is printed, or when the window goes).
     HWND m_source = nullptr;
-    HWND m_holder = nullptr; // the source itself, or its panel
+    HWND m_holder = nullptr;    // the source itself, or its panel
+    std::vector<HWND> m_panels; // the source's child dialogs
+    ULONGLONG m_lastStep = 0;
     std::wstring m_emitted, m_pending;
     ULONGLONG m_lastEmit = 0;
 
@@ -63,24 +72,42 @@ int Follower::Run() {
     HANDLE close = CloseRequests();
     for (;;) {
         HANDLE waits[3] = {m_process.hProcess, close, m_reader ? m_reader->Done() : nullptr};
-        const DWORD r = WaitForMultipleObjects(m_reader ? 3 : 2, waits, FALSE, kStepMs);
+        const DWORD r = WaitForMultipleObjects(m_reader ? 3 : 2, waits, FALSE, kWatchMs);
         if (r == WAIT_OBJECT_0)
             return Finish();
         if (r == WAIT_OBJECT_0 + 1)
             m_closeRequested = true;
-        Step();
-        if (GetTickCount64() >= m_deadline) {
-            Fail(m_sawWindow ? "the client did not end within " +
-                                   std::to_string(m_timeoutMs / 1000) + " s; it was ended"
-                             : "the client showed no window within " +
-                                   std::to_string(m_timeoutMs / 1000) + " s; it was ended");
-            TerminateProcess(m_process.hProcess, kRobotFailure);
-            return kRobotFailure;
-        }
+        if (r != WAIT_TIMEOUT || SourceChanged() || GetTickCount64() - m_lastStep >= kStepMs)
+            Step();
+        if (GetTickCount64() >= m_deadline)
+            return TimedOut();
     }
 }
 
+// A few calls that ask the window manager only, not the program.
+bool Follower::SourceChanged() const {
+    if (m_source == nullptr)
+        return false;
+    if (!IsWindowVisible(m_source))
+        return true;
+    HWND holder = m_source;
+    for (HWND panel : m_panels)
+        if (holder == m_source && IsWindowVisible(panel))
+            holder = panel;
+    return holder != m_holder;
+}
+
+int Follower::TimedOut() {
+    const std::string limit = std::to_string(m_timeoutMs / 1000) + " s; it was ended";
+    Fail(m_sawWindow ? "the client did not end within " + limit
+                     : "the client showed no window within " + limit);
+    TerminateProcess(m_process.hProcess, kRobotFailure);
+    return kRobotFailure;
+}
+
 void Follower::Step() {
+    m_lastStep = GetTickCount64();
+    m_relay.Pump();
     const std::vector<HWND> windows = VisibleTopWindows(m_process.dwProcessId);
     m_sawWindow = m_sawWindow || !windows.empty();
     std::vector<HWND> boxes, lists;
@@ -123,6 +150,11 @@ void Follower::FollowLine(HWND source) {
         m_pending.clear();
         m_source = source;
         m_holder = nullptr;
+        m_panels.clear();
+        if (source != nullptr)
+            for (const Control& c : Children(source))
+                if (IsClass(c, L"#32770"))
+                    m_panels.push_back(c.hwnd);
     }
     if (source == nullptr)
         return;
@@ -166,6 +198,7 @@ void Follower::FlushPending() {
 
 void Follower::AnswerBox(HWND box) {
     FlushPending();
+    m_relay.Pump(); // what the client wrote before it showed the box
     const std::string caption = Utf8(TextOf(box));
     const std::string text = Utf8(MessageBoxText(box));
     WriteErr(caption + ": " + BoxIconName(box) + ": " + text + "\n");
@@ -260,6 +293,7 @@ void Follower::TakeCloseRequest(const std::vector<HWND>& windows) {
 
 int Follower::Finish() {
     FlushPending();
+    m_relay.Pump();
     DWORD code = 0;
     GetExitCodeProcess(m_process.hProcess, &code);
     if (!m_sawWindow) {
@@ -271,8 +305,8 @@ int Follower::Finish() {
 
 } // namespace
 
-int Follow(const PROCESS_INFORMATION& process, DWORD timeoutMs) {
-    Follower f(process, timeoutMs);
+int Follow(const PROCESS_INFORMATION& process, Relay& relay, DWORD timeoutMs) {
+    Follower f(process, relay, timeoutMs);
     return f.Run();
 }
 

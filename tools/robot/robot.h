@@ -57,6 +57,26 @@ class LineReader {
 // Linux process receives) set this event instead of ending the robot.
 HANDLE CloseRequests();
 
+// ---- relay.cpp: the client's own output ------------------------------------
+
+class Relay {
+  public:
+    Relay() = default;
+    ~Relay();
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // Makes the pipes; childOut and childErr are the client's ends
+    // (inheritable).
+    bool Open(HANDLE& childOut, HANDLE& childErr);
+    // Passes on what is waiting, without blocking.
+    void Pump();
+
+  private:
+    HANDLE m_out = nullptr;
+    HANDLE m_err = nullptr;
+};
+
 // ---- windows.cpp: reading and working the program's windows ---------------
 
 enum class WindowKind { MessageBox, ListDialog, Other };
@@ -74,7 +94,7 @@ std::vector<HWND> VisibleTopWindows(DWORD pid);
 // Direct children (not grandchildren).
 std::vector<Control> Children(HWND parent);
 WindowKind Classify(HWND hwnd);
-// The text a control shows; empty when the program does not answer.
+// The text a window (a control, a caption) shows.
 std::wstring TextOf(HWND hwnd);
 bool IsClass(const Control& c, const wchar_t* cls);
 // Where a dialog keeps its texts: a visible child dialog (a panel shown
@@ -99,6 +119,11 @@ void PressCloseBox(HWND hwnd);
 
 // ---- box_icon.cpp: which icon a message box shows --------------------------
 
+// Connects to the window system and draws the system icons once, before the
+// client starts: the first look at the client's windows is then as quick as
+// the others (a first look costs a fifth of a second under Wine, long enough
+// to miss a short-lived panel).
+void WarmUp();
 // "error", "information", "warning" or "question" by the pixels on screen
 // compared with the system's icons; "none" when the box shows no icon;
 // "unknown" when the picture cannot be read (no display).
@@ -106,7 +131,8 @@ std::string BoxIconName(HWND box);
 
 // ---- follower.cpp ----------------------------------------------------------
 
-// Follows the started process until it ends; returns the robot's exit code.
-int Follow(const PROCESS_INFORMATION& process, DWORD timeoutMs);
+// Follows the started process until it ends, passing on its output; returns
+// the robot's exit code.
+int Follow(const PROCESS_INFORMATION& process, Relay& relay, DWORD timeoutMs);
 
 } // namespace robot

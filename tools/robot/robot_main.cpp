@@ -5,7 +5,7 @@
 // client's line mode: message boxes as "CAPTION: ICON: TEXT" on stderr (then
 // OK), the progress window's texts as throttled lines on stdout, "Server
 // Select" as a numbered list answered by one line of stdin. What the client
-// itself writes to stdout and stderr passes through. A console Ctrl+C
+// itself writes to stdout and stderr is passed on. A console Ctrl+C
 // (SIGINT to the robot under Wine) presses the close box.
 #include "robot.h"
 
@@ -49,21 +49,12 @@ std::string SystemMessage(DWORD error) {
     return robot::Utf8(s) + " (" + std::to_string(error) + ")";
 }
 
-// The client reads nothing of the robot's stdin (its answers are the
-// robot's to give), but writes to the robot's stdout and stderr: what it
-// says there (a decompressor's diagnostic) is part of what the run shows.
+// The client reads nothing of the robot's stdin: its answers are the
+// robot's to give.
 HANDLE NullInput() {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     return CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING,
                        0, nullptr);
-}
-
-HANDLE Inheritable(DWORD which) {
-    HANDLE copy = nullptr;
-    HANDLE self = GetCurrentProcess();
-    if (!DuplicateHandle(self, GetStdHandle(which), self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return copy;
 }
 
 // The client ends with the robot, however the robot ends (a test that
@@ -81,13 +72,14 @@ void TieToRobot(HANDLE process) {
                         "is killed\n");
 }
 
-bool Start(const std::wstring& exe, const std::wstring& commandLine, PROCESS_INFORMATION& pi) {
+bool Start(const std::wstring& exe, const std::wstring& commandLine, robot::Relay& relay,
+           PROCESS_INFORMATION& pi) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = NullInput();
-    si.hStdOutput = Inheritable(STD_OUTPUT_HANDLE);
-    si.hStdError = Inheritable(STD_ERROR_HANDLE);
+    if (!relay.Open(si.hStdOutput, si.hStdError))
+        return false;
     std::wstring cmd = commandLine; // CreateProcessW may write to it
     // A group of its own: a console Ctrl+C meant for the robot must not end
     // the client too.
@@ -136,14 +128,16 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = first + 1; i < argc; ++i)
         commandLine += L" " + Quote(argv[i]);
     robot::CloseRequests(); // before the client exists, so no request is lost
+    robot::WarmUp();
     PROCESS_INFORMATION pi{};
-    if (!Start(argv[first], commandLine, pi)) {
+    robot::Relay relay;
+    if (!Start(argv[first], commandLine, relay, pi)) {
         robot::Fail("cannot start " + robot::Utf8(argv[first]) + ": " +
                     SystemMessage(GetLastError()));
         return robot::kRobotFailure;
     }
     CloseHandle(pi.hThread);
-    const int code = robot::Follow(pi, timeoutMs);
+    const int code = robot::Follow(pi, relay, timeoutMs);
     CloseHandle(pi.hProcess);
     return code;
 }

@@ -1,6 +1,8 @@
-// Reading and working another process's windows with window messages only,
-// as accessibility tools do. Every message sent to the program has a time
-// limit: a program busy elsewhere must not stop the robot.
+// Reading and working another process's windows from outside, as
+// accessibility tools do: the window manager's own records (classes, styles,
+// positions, texts) and window messages to the controls. Every message sent
+// to the program has a time limit: a program busy elsewhere must not stop the
+// robot.
 #include "robot.h"
 
 #include <algorithm>
@@ -104,14 +106,21 @@ WindowKind Classify(HWND hwnd) {
     return WindowKind::Other;
 }
 
+// The text a window holds, as it paints it. For another process's window
+// GetWindowTextW does not send WM_GETTEXT but reads the text the window
+// manager keeps for it, which the window's WM_SETTEXT stored: the same text,
+// without waiting for a program busy with its transfer, and quick enough to
+// look at every window every step.
 std::wstring TextOf(HWND hwnd) {
-    const LRESULT n = Send(hwnd, WM_GETTEXTLENGTH, 0, 0);
-    if (n <= 0)
-        return {};
-    std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-    const LRESULT got = Send(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(got > 0 ? static_cast<size_t>(std::min<LRESULT>(got, n)) : 0);
-    return text;
+    std::wstring text(1024, L'\0');
+    for (;;) {
+        const int got = GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()));
+        if (got < static_cast<int>(text.size()) - 1) {
+            text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+            return text;
+        }
+        text.resize(text.size() * 2); // perhaps cut: ask again with more room
+    }
 }
 
 std::wstring TextsLine(HWND holder) {
