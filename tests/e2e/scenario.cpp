@@ -227,7 +227,14 @@ void Play(Runner& runner, Scenario s) {
     if (runner.Wine() && s.onWine)
         s.onWine(s);
     Stage stage(runner.GameSource(), runner.GameName());
+    if (s.offLoopback) {
+        const std::string why = runner.OffLoopback(stage);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+    }
     s.arrange(stage, s.expect);
+    if (::testing::Test::HasFatalFailure())
+        return;
     const RunResult r = Run(runner, stage, s);
     ASSERT_FALSE(r.timedOut) << "stdout:\n" << r.out << "\nstderr:\n" << r.err;
     CheckStreams(r, s.expect);

@@ -37,6 +37,8 @@ class Stage {
 
     fs::path root, work, content, tmp;
     std::string game; // the stand-in game's file name
+    // Off loopback: where the first server and the download server listen.
+    std::string frontAddr = "127.0.0.3", backAddr = "127.0.0.4";
 
     void Write(const fs::path& path, const std::string& data) const;
     std::string Read(const fs::path& path) const;
@@ -102,7 +104,7 @@ struct Scenario {
     // goes on), closeGraceMs later.
     std::function<bool(const Stage&, const std::string& out)> closeWhen;
     int closeGraceMs = 0;
-    bool offLoopback = false; // runs in a private network namespace
+    bool offLoopback = false; // the client not on 127.0.0.1 (see Runner::OffLoopback)
     Expect expect;
     // Where the Windows program under Wine shows something else than the
     // host one, why (Wine's own difference, or what the robot cannot see),
@@ -127,6 +129,9 @@ class Runner {
     virtual std::string GameName() const = 0;
     // Starts the client in stage.work with the row's arguments and input.
     virtual std::unique_ptr<class ClientSession> Start(const Stage& stage, const Scenario& s) = 0;
+    // For a row off loopback: names the stage's addresses, or says why the
+    // row cannot be played here (then "" is not returned).
+    virtual std::string OffLoopback(Stage& stage) = 0;
     // The game's working directory as it wrote it, as a path of this machine.
     virtual std::string LocalPath(const std::string& reported) const { return reported; }
 };

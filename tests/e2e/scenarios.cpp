@@ -101,6 +101,44 @@ Scenario CompleteUpdate() {
     s.expect.record = "1 3 2 2";
     s.expect.gameStarted = true;
     s.expect.gameArgs = {"-Update", "/IP:10.0.0.1", "-window"};
+    s.wineDiffers = "the robot looks at the windows every 10 ms (every 2 ms for a panel once "
+                    "it has seen the window): the install of these few small files can be "
+                    "shorter, so the please-wait panel is looked for in the many-files row";
+    s.onWine = [](Scenario& w) {
+        const auto arrange = w.arrange;
+        w.arrange = [arrange](Stage& st, Expect& e) {
+            arrange(st, e);
+            e.outHas.erase(e.outHas.begin()); // the panel's text
+        };
+    };
+    return s;
+}
+
+// An install long enough for anyone to see the please-wait panel.
+Scenario ManyFiles() {
+    Scenario s;
+    s.name = "ManyFilesShowThePleaseWaitPanelWhileTheyAreInstalled";
+    s.input = "\n";
+    constexpr int kFiles = 120;
+    s.arrange = [](Stage& st, Expect& e) {
+        std::string manifest = "version 2 0\n";
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".txt";
+            st.Write(st.content / name, Text(2000, static_cast<char>('a' + i % 26)));
+            manifest += "file 0 2 \"Data\\" + name + "\" " + name + "\n";
+            e.files.push_back({"Data/" + name, Text(2000, static_cast<char>('a' + i % 26))});
+        }
+        st.Write(st.content / "manifest.txt", manifest);
+        st.Record("1 1 0 0");
+        st.ServerList(kThreeServers);
+        st.ServeContent();
+    };
+    const std::string n = std::to_string(kFiles);
+    s.expect.outHas = {kWaitText, "File Count " + n + "/" + n, kThreeShown};
+    s.expect.absent = {"Data/f0.txt.gz", "Data/f119.txt.gz"};
+    s.expect.record = "1 2 0 1";
+    s.expect.gameStarted = true;
+    s.expect.gameArgs = {"-Update", "/IP:10.0.0.1"};
     return s;
 }
 
@@ -489,6 +527,26 @@ std::vector<Scenario> HostileScenarios() {
                 one(File("update.EXE", 2, gz) + File("File.Ver", 2, "raw"), 2), "",
                 {"Update0.exe", "null.dat.gz"}, {"update.EXE", "Update.exe"}),
     };
+    // NOTE: rows[0] is the 256-byte name.
+    const std::string deep = "deep\\" + std::string(251, 'n');
+    rows[0].wineDiffers =
+        "a Windows path holds at most 260 characters (MAX_PATH): after the working directory "
+        "the 256-byte name is too long for the C runtime, which cannot create the "
+        "decompressed file (Windows itself would refuse the received file already)";
+    rows[0].onWine = [deep](Scenario& w) {
+        const std::string failed =
+            deep + ": File name too long\n" + Error("Can't decompress " + deep + ".gz");
+        w.expect.err = failed + failed;
+        w.expect.record = "1 1 1 1";
+        w.expect.absent = {"deep/" + std::string(251, 'n')};
+        const auto arrange = w.arrange;
+        w.arrange = [arrange](Stage& st, Expect& e) {
+            arrange(st, e);
+            e.check = [](Stage& stage, const RunResult&) {
+                EXPECT_TRUE(fs::exists(stage.work / ("deep/" + std::string(251, 'n') + ".gz")));
+            };
+        };
+    };
     Scenario huge = Hostile("HugeBodyThenTheServerCloses",
                             one(FileHeader("huge", 2, 2147483647) + std::string(5000, 'h')), "",
                             {"huge.gz"}, {"huge"});
@@ -507,12 +565,11 @@ std::vector<Scenario> HostileScenarios() {
         return out.find(kWaitText) != std::string::npos;
     };
     huge.expect.record = "1 1 1 1";
-    huge.wineDiffers = "the robot samples the window every 25 ms and may miss a panel shown "
-                       "for less; it closes once the partial file is on disk";
+    huge.wineDiffers = "the robot can miss a panel shown for a few milliseconds (the install "
+                       "of nothing): the close comes once the partial body is shown";
     huge.onWine = [](Scenario& w) {
-        w.closeWhen = [](const Stage& st, const std::string&) {
-            std::error_code ec;
-            return fs::file_size(st.work / "huge.gz", ec) == 5000;
+        w.closeWhen = [](const Stage&, const std::string& out) {
+            return out.find("Current 5000/") != std::string::npos;
         };
         w.closeGraceMs = 300;
     };
@@ -523,13 +580,24 @@ std::vector<Scenario> HostileScenarios() {
 // ---- Off loopback -------------------------------------------------------------------
 //
 // A client on 127.0.0.1 talks to a local test server and neither follows a
-// redirect nor minds the download limit. In a private network namespace the
-// client is 127.0.0.2 and the servers 127.0.0.3 and 127.0.0.4.
+// redirect nor minds the download limit. Off loopback the runner names the
+// addresses: the first server's (front) and the download server's (back,
+// which a redirect reaches on port 43001).
 
-const std::uint32_t kAddr4 = 0x0400007Fu; // 127.0.0.4 as the socket layer holds it
+std::uint32_t SocketOrder(const std::string& dotted) {
+    std::uint32_t a = 0;
+    int shift = 0;
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i, shift += 8) {
+        a |= static_cast<std::uint32_t>(std::stoul(dotted.substr(at))) << shift;
+        at = dotted.find('.', at) + 1;
+    }
+    return a;
+}
 
 void ConfigAt(const Stage& st, unsigned port) {
-    st.Write(st.work / "Config.ini", "[Update]\nIP=127.0.0.3\nPort=" + std::to_string(port) + "\n");
+    st.Write(st.work / "Config.ini",
+             "[Update]\nIP=" + st.frontAddr + "\nPort=" + std::to_string(port) + "\n");
 }
 
 Scenario Redirect() {
@@ -538,14 +606,14 @@ Scenario Redirect() {
     s.offLoopback = true;
     s.arrange = [](Stage& st, Expect& e) {
         const fs::path front = st.content / "front", back = st.content / "back";
-        st.Write(front / "manifest.txt", "version 1 0\nredirect 127.0.0.4\n");
+        st.Write(front / "manifest.txt", "version 1 0\nredirect " + st.backAddr + "\n");
         st.Write(back / "manifest.txt", "version 1 0\nfile 0 1 got.txt got.txt\n");
         st.Write(back / "got.txt", "from the download server");
-        auto f = std::make_shared<ServerProcess>(front.string(), "127.0.0.3", 5000);
-        auto b = std::make_shared<ServerProcess>(back.string(), "127.0.0.4", 43001);
-        EXPECT_EQ(st.Hold(f).Port(), 5000u);
-        EXPECT_EQ(st.Hold(b).Port(), 43001u);
-        ConfigAt(st, 5000);
+        auto f = std::make_shared<ServerProcess>(front.string(), st.frontAddr, 0);
+        auto b = std::make_shared<ServerProcess>(back.string(), st.backAddr, 43001);
+        ASSERT_NE(st.Hold(f).Port(), 0u);
+        ASSERT_EQ(st.Hold(b).Port(), 43001u) << "port 43001 is taken";
+        ConfigAt(st, f->Port());
         e.check = [f, b](Stage&, const RunResult&) {
             EXPECT_NE(f->Finish().find("no version request"), std::string::npos);
             EXPECT_NE(b->Finish().find("files=1/1"), std::string::npos);
@@ -560,16 +628,17 @@ Scenario RedirectBound() {
     s.name = "NinthRedirectFailsLikeAFailedConnect";
     s.offLoopback = true;
     s.arrange = [](Stage& st, Expect& e) {
-        auto redirect = [](ServerConn& c) {
-            c.Send(VersionReply(1, 0, kAddr4));
+        auto redirect = [to = SocketOrder(st.backAddr)](ServerConn& c) {
+            c.Send(VersionReply(1, 0, to));
             c.WaitPeerClose();
         };
         auto first = std::make_shared<ScriptedServer>(std::vector<ScriptedServer::Script>{redirect},
-                                                      "127.0.0.3", 5000);
+                                                      st.frontAddr.c_str(), 0);
         auto ring = std::make_shared<ScriptedServer>(
-            std::vector<ScriptedServer::Script>(9, redirect), "127.0.0.4", 43001);
-        EXPECT_TRUE(st.Hold(first).Listening() && st.Hold(ring).Listening());
-        ConfigAt(st, 5000);
+            std::vector<ScriptedServer::Script>(9, redirect), st.backAddr.c_str(), 43001);
+        ASSERT_TRUE(st.Hold(first).Listening());
+        ASSERT_TRUE(st.Hold(ring).Listening()) << "port 43001 is taken";
+        ConfigAt(st, first->Port());
         e.check = [first, ring](Stage&, const RunResult&) {
             EXPECT_EQ(first->Accepted() + ring->Accepted(), 9)
                 << "eight redirects followed, then stop";
@@ -589,9 +658,9 @@ Scenario DownloadLimit(std::int32_t total, bool refused) {
         auto server = std::make_shared<ScriptedServer>(
             std::vector<ScriptedServer::Script>{
                 Serving(1, 0, ListHeader(1, 0, total) + File("File.ver", 1, "z"))},
-            "127.0.0.3", 5000);
+            st.frontAddr.c_str(), 0);
         st.Hold(server);
-        ConfigAt(st, 5000);
+        ConfigAt(st, server->Port());
     };
     if (refused) {
         s.expect.err = "torvane-update: information: " + std::string(kMsgTooMany) + "\n";
@@ -605,6 +674,7 @@ Scenario DownloadLimit(std::int32_t total, bool refused) {
 std::vector<Scenario> Build() {
     std::vector<Scenario> all = {
         CompleteUpdate(),
+        ManyFiles(),
         UpToDate(),
         FailedConnect(),
         FailedDecompression("BodyNoDecompressorRecognisesStopsTheInstall",

@@ -92,6 +92,12 @@ TEST_F(RobotTest, MessageBoxIsOneLineWithTheIconItShowsThenOkIsPressed) {
     }
 }
 
+TEST_F(RobotTest, BoxWiderThanTheScreenIsDraggedUntilItsIconShows) {
+    const std::string text = "Can't decompress deep/" + std::string(300, 'n') + ".gz";
+    const RunResult r = Run({"box", "error", text});
+    EXPECT_EQ(r.err, "showing a box\nRobot Target: error: " + text + "\n");
+}
+
 TEST_F(RobotTest, MessageBoxAfterProgressComesAfterTheProgressItFollows) {
     const RunResult r = Run({"progress", "3", "box"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
