@@ -2,11 +2,13 @@
 // kinds the update client shows, each reporting through its exit code (or a
 // message box) what the robot did to it.
 //
-//   progress STEPS [box]  counters that advance every 40 ms, then a panel
-//                         over the window for a moment (and an error box);
-//                         exits 0
-//   close                 a window that only its close box ends: exits 7
-//                         after SC_CLOSE, 8 after a bare WM_CLOSE
+//   progress STEPS [box]  counters that advance every 40 ms, the percentage
+//                         in the caption ("Robot Target - 40 %"), then a
+//                         panel over the window for a moment (and an error
+//                         box); exits 0
+//   close                 a window that says "ready" and then only its close
+//                         box ends: exits 7 after SC_CLOSE, 8 after a bare
+//                         WM_CLOSE
 //   list N                "Server Select" with N items, the first selected:
 //                         Connect exits 10 + the selection (+50 when the
 //                         list told the dialog of a new selection),
@@ -33,6 +35,7 @@ namespace {
 
 const UINT_PTR kTick = 1;
 const UINT_PTR kPanelDone = 2;
+const UINT_PTR kReady = 3;
 
 int g_steps = 0;
 int g_step = 0;
@@ -49,6 +52,8 @@ void Tick(HWND dlg) {
     SetCounter(dlg, IDC_COUNT, g_step, g_steps);
     SetCounter(dlg, IDC_CURRENT, g_step * 10, g_steps * 10);
     SendDlgItemMessageW(dlg, IDC_BAR, PBM_SETPOS, static_cast<WPARAM>(g_step), 0);
+    SetWindowTextW(dlg,
+                   (L"Robot Target - " + std::to_wstring(g_step * 100 / g_steps) + L" %").c_str());
     if (g_step < g_steps)
         return;
     KillTimer(dlg, kTick);
@@ -64,12 +69,18 @@ INT_PTR CALLBACK ProgressProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) 
         SendDlgItemMessageW(dlg, IDC_BAR, PBM_SETRANGE32, 0, g_steps);
         if (lParam != 0)
             SetTimer(dlg, kTick, 40, nullptr);
+        else
+            SetTimer(dlg, kReady, 100, nullptr);
         return TRUE;
     case WM_TIMER:
         if (wParam == kTick) {
             Tick(dlg);
+        } else if (wParam == kReady) {
+            KillTimer(dlg, kReady);
+            SetDlgItemTextW(dlg, IDC_COUNT, L"ready");
         } else {
             KillTimer(dlg, kPanelDone);
+            SetWindowTextW(dlg, L"Robot Target");
             if (g_boxAtEnd)
                 MessageBoxW(dlg, L"끝났습니다.\n두 번째 줄", L"Robot Target", MB_ICONERROR);
             EndDialog(dlg, 0);

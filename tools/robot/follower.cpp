@@ -31,7 +31,9 @@ class Follower {
     bool SourceChanged() const;
     int TimedOut();
     void Step();
+    void Meet(HWND source);
     void FollowLine(HWND source);
+    std::wstring LineOf(HWND holder) const;
     void Emit(const std::wstring& line);
     void EmitIfNew(const std::wstring& line);
     void FlushPending();
@@ -50,10 +52,12 @@ class Follower {
     bool m_closeRequested = false;
 
     // The window whose texts make the progress lines, its last line printed
-    // and the newest one seen (printed when the interval allows, or before
-    // anything else is printed, or when the window goes).
+    // (at first, what it opened with) and the newest one seen (printed when
+    // the interval allows, or before anything else is printed, or when the
+    // window goes).
     HWND m_source = nullptr;
     HWND m_holder = nullptr;    // the source itself, or its panel
+    std::wstring m_title;       // its caption without a status
     std::vector<HWND> m_panels; // the source's child dialogs
     ULONGLONG m_lastStep = 0;
     std::wstring m_emitted, m_pending;
@@ -139,38 +143,61 @@ void Follower::Step() {
         TakeCloseRequest(windows);
 }
 
+// The window's texts (or its panel's), then the status its caption carries
+// when the caption goes on from the title: "TITLE - 34 % - 3.2 MB/s".
+std::wstring Follower::LineOf(HWND holder) const {
+    const std::wstring caption = TextOf(m_source);
+    const std::wstring lead = m_title + L" - ";
+    std::wstring status;
+    if (caption.size() > lead.size() && caption.compare(0, lead.size(), lead) == 0)
+        status = caption.substr(m_title.size());
+    return TextsLine(holder) + status;
+}
+
+// A new window: what it shows at first is only what it opened with, not worth
+// a line; the lines are its changes.
+void Follower::Meet(HWND source) {
+    m_source = source;
+    m_holder = TextHolder(source);
+    m_panels.clear();
+    for (const Control& c : Children(source))
+        if (IsClass(c, L"#32770"))
+            m_panels.push_back(c.hwnd);
+    const std::wstring caption = TextOf(source);
+    m_title = caption.substr(0, caption.find(L" - "));
+    m_emitted = LineOf(m_holder);
+    m_pending.clear();
+}
+
 void Follower::FollowLine(HWND source) {
     if (source != m_source) {
         // The window that went shows its final state: a hidden window's
         // controls still hold it; of a destroyed one, the last state seen.
         if (m_source != nullptr && IsWindow(m_source))
-            EmitIfNew(TextsLine(TextHolder(m_source)));
+            EmitIfNew(LineOf(TextHolder(m_source)));
         else
             FlushPending();
         m_pending.clear();
-        m_source = source;
-        m_holder = nullptr;
-        m_panels.clear();
+        m_source = nullptr;
         if (source != nullptr)
-            for (const Control& c : Children(source))
-                if (IsClass(c, L"#32770"))
-                    m_panels.push_back(c.hwnd);
+            Meet(source);
+        return;
     }
     if (source == nullptr)
         return;
     HWND holder = TextHolder(source);
-    const bool switched = m_holder != nullptr && holder != m_holder;
+    const bool switched = holder != m_holder;
     if (switched) {
         // A panel shown or hidden redraws the whole window at once: what
         // was there before it (for a panel shown, the window's texts as
         // they stand beneath it), then what is there now.
         if (holder != source)
-            EmitIfNew(TextsLine(source));
+            EmitIfNew(LineOf(source));
         else
             FlushPending();
     }
     m_holder = holder;
-    const std::wstring line = TextsLine(holder);
+    const std::wstring line = LineOf(holder);
     if (line.empty() || line == m_emitted) {
         m_pending.clear();
         return;
