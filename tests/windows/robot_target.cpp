@@ -36,6 +36,7 @@ namespace {
 const UINT_PTR kTick = 1;
 const UINT_PTR kPanelDone = 2;
 const UINT_PTR kReady = 3;
+const UINT_PTR kEnd = 4;
 
 int g_steps = 0;
 int g_step = 0;
@@ -78,9 +79,12 @@ INT_PTR CALLBACK ProgressProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) 
         } else if (wParam == kReady) {
             KillTimer(dlg, kReady);
             SetDlgItemTextW(dlg, IDC_COUNT, L"ready");
-        } else {
+        } else if (wParam == kPanelDone) {
             KillTimer(dlg, kPanelDone);
             SetWindowTextW(dlg, L"Robot Target");
+            SetTimer(dlg, kEnd, 300, nullptr);
+        } else {
+            KillTimer(dlg, kEnd);
             if (g_boxAtEnd)
                 MessageBoxW(dlg, L"끝났습니다.\n두 번째 줄", L"Robot Target", MB_ICONERROR);
             EndDialog(dlg, 0);
