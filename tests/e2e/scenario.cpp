@@ -209,7 +209,7 @@ void CheckFiles(const Runner& runner, const Stage& stage, const Expect& want) {
 
 void CheckGame(const Runner& runner, const Stage& stage, const Expect& want) {
     const fs::path gameDir = stage.work / want.gameDir;
-    std::vector<std::string> launched = Launched(gameDir, want.gameStarted ? 5000 : 300);
+    std::vector<std::string> launched = Launched(gameDir, want.gameStarted ? 15000 : 300);
     if (!launched.empty())
         launched[0] = runner.LocalPath(launched[0]);
     std::vector<std::string> wantLaunched;
