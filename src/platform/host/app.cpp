@@ -1,10 +1,10 @@
 // Host backend: the application object, message boxes and start-up seams.
 #include "platform/app.h"
 
+#include "platform/common/app_state.h"
 #include "platform/host/event_loop.h"
 #include "platform/host/frontend.h"
 #include "platform/host/window.h"
-#include "platform/resources.h"
 #include "platform/socket.h"
 
 #include <atomic>
@@ -14,21 +14,8 @@
 
 namespace {
 
-CWinApp* g_app = nullptr;
 std::atomic<bool> g_socketInitFails{false};
 int g_waitCursor = 0;
-
-std::string& AppName() {
-    // NOTE: program_invocation_short_name is argv[0]'s base name; start-up
-    // replaces it with the name without extension (see host_main.cpp).
-    static auto* name = new std::string(program_invocation_short_name);
-    return *name;
-}
-
-std::string& CmdLine() {
-    static auto* cmd = new std::string;
-    return *cmd;
-}
 
 int ShowMessageBox(const char* text, UINT nType, bool fromWorker) {
     tvhost::MessageBoxEvent ev{AfxGetAppName(), text ? text : "", tvhost::BoxIconFromType(nType),
@@ -45,13 +32,30 @@ int ShowMessageBox(const char* text, UINT nType, bool fromWorker) {
 
 } // namespace
 
+namespace tvplatform {
+
+std::string& ApplicationName() {
+    // NOTE: program_invocation_short_name is argv[0]'s base name; start-up
+    // replaces it with the name without extension (see host_main.cpp).
+    static auto* name = new std::string(program_invocation_short_name);
+    return *name;
+}
+
+std::string& ApplicationCommandLine() {
+    static auto* cmd = new std::string;
+    return *cmd;
+}
+
+} // namespace tvplatform
+
 namespace tvhost {
 
 void SetAppName(const char* name) {
-    AppName() = name ? name : "";
-    if (g_app) {
-        g_app->m_pszAppName = AppName().c_str();
-        g_app->m_pszExeName = AppName().c_str();
+    std::string& appName = tvplatform::ApplicationName();
+    appName = name ? name : "";
+    if (CWinApp* app = AfxGetApp()) {
+        app->m_pszAppName = appName.c_str();
+        app->m_pszExeName = appName.c_str();
     }
 }
 
@@ -60,34 +64,13 @@ void SetSocketInitFails(bool fails) {
 }
 
 void SetCommandLine(const char* cmdLine) {
-    CmdLine() = cmdLine ? cmdLine : "";
-    if (g_app)
-        g_app->m_lpCmdLine = CmdLine().data();
+    std::string& line = tvplatform::ApplicationCommandLine();
+    line = cmdLine ? cmdLine : "";
+    if (CWinApp* app = AfxGetApp())
+        app->m_lpCmdLine = line.data();
 }
 
 } // namespace tvhost
-
-CWinApp::CWinApp(const char* lpszAppName) {
-    g_app = this;
-    if (lpszAppName)
-        AppName() = lpszAppName;
-    m_pszAppName = AppName().c_str();
-    m_pszExeName = AppName().c_str();
-    m_lpCmdLine = CmdLine().data();
-}
-
-CWinApp::~CWinApp() {
-    if (g_app == this)
-        g_app = nullptr;
-}
-
-BOOL CWinApp::InitInstance() {
-    return TRUE;
-}
-
-int CWinApp::ExitInstance() {
-    return 0;
-}
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     // Icons are not drawn on the host; the handle only has to be non-null.
@@ -100,14 +83,6 @@ void CWinApp::DoWaitCursor(int nCode) {
     else if (nCode < 0 && g_waitCursor > 0)
         --g_waitCursor;
     tvhost::MarkDirty();
-}
-
-CWinApp* AfxGetApp() {
-    return g_app;
-}
-
-const char* AfxGetAppName() {
-    return AppName().c_str();
 }
 
 void AfxEnableControlContainer() {}
@@ -132,9 +107,4 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     int r = IDOK;
     tvhost::RunOnUiThread([&] { r = ShowMessageBox(lpszText, nType, true); });
     return r;
-}
-
-int AfxMessageBox(UINT nIDPrompt, UINT nType, UINT nIDHelp) {
-    const char* text = AfxFindString(nIDPrompt);
-    return AfxMessageBox(text ? text : "", nType, nIDHelp);
 }

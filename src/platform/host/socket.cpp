@@ -353,26 +353,7 @@ BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
     return CopyName(rc, a, lpSockAddr, lpSockAddrLen);
 }
 
-void CAsyncSocket::OnReceive(int) {}
-void CAsyncSocket::OnSend(int) {}
-void CAsyncSocket::OnOutOfBandData(int) {}
-void CAsyncSocket::OnAccept(int) {}
-void CAsyncSocket::OnConnect(int) {}
-void CAsyncSocket::OnClose(int) {}
-
 // ---- 4. CSocket ----------------------------------------------------------------
-
-CSocket::CSocket() = default;
-
-CSocket::~CSocket() {
-    CSocket::Close();
-}
-
-BOOL CSocket::Create(UINT nSocketPort, int nSocketType, const char* lpszSocketAddress) {
-    return CAsyncSocket::Create(nSocketPort, nSocketType,
-                                FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
-                                lpszSocketAddress);
-}
 
 BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
     if (!m_pState) {
@@ -428,8 +409,4 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
     if (m_pState)
         m_pState->writeArmed = false;
     return nBufLen - left;
-}
-
-void CSocket::Close() {
-    CAsyncSocket::Close();
 }

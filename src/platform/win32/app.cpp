@@ -2,16 +2,14 @@
 // socket start-up.
 #include "platform/app.h"
 
+#include "platform/common/app_state.h"
 #include "platform/common/window_text.h"
-#include "platform/resources.h"
 #include "platform/win32/event_loop.h"
 #include "platform/win32/window.h"
 
 #include <string>
 
 namespace {
-
-CWinApp* g_app = nullptr;
 
 // The executable's base name without its extension, as UTF-8.
 std::string ModuleBaseName() {
@@ -51,45 +49,27 @@ std::string ArgumentsAfterProgramName() {
     return p;
 }
 
-// NOTE: leaked on purpose (see event_loop.cpp): the caption is read by
-// message boxes a worker may show while the process ends.
-std::string& AppName() {
-    static auto* name = new std::string(ModuleBaseName());
-    return *name;
-}
-
-std::string& CmdLine() {
-    static auto* cmd = new std::string(ArgumentsAfterProgramName());
-    return *cmd;
-}
-
 void ShowCursorState() {
     SetCursor(LoadCursorW(nullptr, tvwin32::g_waitCursorDepth > 0 ? IDC_WAIT : IDC_ARROW));
 }
 
 } // namespace
 
-CWinApp::CWinApp(const char* lpszAppName) {
-    g_app = this;
-    if (lpszAppName)
-        AppName() = lpszAppName;
-    m_pszAppName = AppName().c_str();
-    m_pszExeName = AppName().c_str();
-    m_lpCmdLine = CmdLine().data();
+namespace tvplatform {
+
+// NOTE: leaked on purpose (see event_loop.cpp): the caption is read by
+// message boxes a worker may show while the process ends.
+std::string& ApplicationName() {
+    static auto* name = new std::string(ModuleBaseName());
+    return *name;
 }
 
-CWinApp::~CWinApp() {
-    if (g_app == this)
-        g_app = nullptr;
+std::string& ApplicationCommandLine() {
+    static auto* cmd = new std::string(ArgumentsAfterProgramName());
+    return *cmd;
 }
 
-BOOL CWinApp::InitInstance() {
-    return TRUE;
-}
-
-int CWinApp::ExitInstance() {
-    return 0;
-}
+} // namespace tvplatform
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return ::LoadIconW(tvwin32::Instance(), MAKEINTRESOURCEW(nIDResource));
@@ -101,14 +81,6 @@ void CWinApp::DoWaitCursor(int nCode) {
     else if (nCode < 0 && tvwin32::g_waitCursorDepth > 0)
         --tvwin32::g_waitCursorDepth;
     ShowCursorState();
-}
-
-CWinApp* AfxGetApp() {
-    return g_app;
-}
-
-const char* AfxGetAppName() {
-    return AppName().c_str();
 }
 
 void AfxEnableControlContainer() {
@@ -142,9 +114,4 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     const tvplatform::WindowString text = tvplatform::ToWindowText(lpszText);
     const tvplatform::WindowString caption = tvplatform::ToWindowText(AfxGetAppName());
     return MessageBoxW(hOwner, text.c_str(), caption.c_str(), nType);
-}
-
-int AfxMessageBox(UINT nIDPrompt, UINT nType, UINT nIDHelp) {
-    const char* text = AfxFindString(nIDPrompt);
-    return AfxMessageBox(text ? text : "", nType, nIDHelp);
 }

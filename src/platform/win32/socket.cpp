@@ -423,26 +423,7 @@ BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
     return getpeername(m_hSocket, lpSockAddr, lpSockAddrLen) == 0;
 }
 
-void CAsyncSocket::OnReceive(int) {}
-void CAsyncSocket::OnSend(int) {}
-void CAsyncSocket::OnOutOfBandData(int) {}
-void CAsyncSocket::OnAccept(int) {}
-void CAsyncSocket::OnConnect(int) {}
-void CAsyncSocket::OnClose(int) {}
-
 // ---- 4. CSocket -----------------------------------------------------------------
-
-CSocket::CSocket() = default;
-
-CSocket::~CSocket() {
-    CSocket::Close();
-}
-
-BOOL CSocket::Create(UINT nSocketPort, int nSocketType, const char* lpszSocketAddress) {
-    return CAsyncSocket::Create(nSocketPort, nSocketType,
-                                FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
-                                lpszSocketAddress);
-}
 
 BOOL CSocket::Connect(const char* lpszHostAddress, UINT nHostPort) {
     if (!m_pState) {
@@ -508,8 +489,4 @@ int CSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
         left -= n;
     }
     return nBufLen - left;
-}
-
-void CSocket::Close() {
-    CAsyncSocket::Close();
 }
