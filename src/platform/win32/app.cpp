@@ -5,6 +5,7 @@
 #include "platform/common/app_state.h"
 #include "platform/common/window_text.h"
 #include "platform/win32/event_loop.h"
+#include "platform/win32/syscalls.h"
 #include "platform/win32/window.h"
 
 #include <string>
@@ -89,7 +90,7 @@ void AfxEnableControlContainer() {
 
 BOOL AfxSocketInit(WSADATA* lpwsaData) {
     WSADATA data;
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+    if (tvwin32::syscalls.WSAStartup(MAKEWORD(1, 1), &data) != 0)
         return FALSE;
     if (data.wVersion != MAKEWORD(1, 1)) {
         WSACleanup();

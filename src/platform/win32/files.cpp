@@ -5,6 +5,8 @@
 // reach it.
 #include "platform/files.h"
 
+#include "platform/win32/syscalls.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -21,5 +23,5 @@ FILE* AfxOpenStream(const char* lpszPath, const char* lpszMode) {
     // 'N': a started game must not inherit the stream.
     std::string mode = lpszMode;
     mode += 'N';
-    return std::fopen(lpszPath, mode.c_str());
+    return tvwin32::syscalls.fopen(lpszPath, mode.c_str());
 }

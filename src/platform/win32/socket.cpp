@@ -23,6 +23,7 @@
 #include "platform/socket.h"
 
 #include "platform/win32/event_loop.h"
+#include "platform/win32/syscalls.h"
 
 #include <algorithm>
 #include <deque>
@@ -34,6 +35,8 @@ struct CAsyncSocket::State {
     long lEvent = 0;        // the notifications the caller asked for
     bool closeHeld = false; // an orderly FD_CLOSE waits for the data to be read
 };
+
+using tvwin32::syscalls;
 
 namespace {
 
@@ -68,7 +71,7 @@ bool g_drainPosted = false;
 
 bool DataWaiting(SOCKET s) {
     u_long n = 0;
-    return ioctlsocket(s, FIONREAD, &n) == 0 && n > 0;
+    return syscalls.ioctlsocket(s, FIONREAD, &n) == 0 && n > 0;
 }
 
 void PostDrain() {
@@ -261,8 +264,8 @@ bool Resolve(const char* text, ULONGLONG deadline, ULONG& addr) {
     if (addr != INADDR_NONE)
         return true;
     auto* lookup = new Lookup;
-    lookup->task = WSAAsyncGetHostByName(g_notifyWnd, tvwin32::kHostLookupMessage, text,
-                                         lookup->buf, sizeof lookup->buf);
+    lookup->task = syscalls.WSAAsyncGetHostByName(g_notifyWnd, tvwin32::kHostLookupMessage, text,
+                                                  lookup->buf, sizeof lookup->buf);
     if (!lookup->task) {
         delete lookup;
         return false;
@@ -301,7 +304,7 @@ bool StartConnect(SOCKET s, ULONG addr, UINT port) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<u_short>(port));
     peer.sin_addr.s_addr = addr;
-    if (connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
+    if (syscalls.connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
         return true;
     return WSAGetLastError() == WSAEWOULDBLOCK;
 }
@@ -327,7 +330,7 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
         WSASetLastError(WSAEINVAL);
         return FALSE;
     }
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET s = syscalls.socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET)
         return FALSE;
     sockaddr_in local = {};
@@ -335,8 +338,9 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
     local.sin_port = htons(static_cast<u_short>(nSocketPort));
     local.sin_addr.s_addr =
         lpszSocketAddress && *lpszSocketAddress ? inet_addr(lpszSocketAddress) : INADDR_ANY;
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        WSAAsyncSelect(s, g_notifyWnd, tvwin32::kSocketMessage, lEvent | kAlwaysSelected) != 0) {
+    if (syscalls.bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        syscalls.WSAAsyncSelect(s, g_notifyWnd, tvwin32::kSocketMessage,
+                                lEvent | kAlwaysSelected) != 0) {
         const int error = WSAGetLastError();
         closesocket(s);
         WSASetLastError(error);
@@ -369,7 +373,7 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
         WSASetLastError(WSAENOTSOCK);
         return SOCKET_ERROR;
     }
-    const int n = recv(m_hSocket, static_cast<char*>(lpBuf), nBufLen, nFlags);
+    const int n = syscalls.recv(m_hSocket, static_cast<char*>(lpBuf), nBufLen, nFlags);
     if (m_pState->closeHeld) {
         const int error = WSAGetLastError();
         if (!DataWaiting(m_hSocket)) {
@@ -387,14 +391,14 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
         WSASetLastError(WSAENOTSOCK);
         return SOCKET_ERROR;
     }
-    return send(m_hSocket, static_cast<const char*>(lpBuf), nBufLen, nFlags);
+    return syscalls.send(m_hSocket, static_cast<const char*>(lpBuf), nBufLen, nFlags);
 }
 
 void CAsyncSocket::Close() {
     if (!m_pState)
         return;
     const SOCKET s = m_hSocket;
-    WSAAsyncSelect(s, g_notifyWnd, 0, 0);
+    syscalls.WSAAsyncSelect(s, g_notifyWnd, 0, 0);
     closesocket(s);
     Sockets().erase(s);
     // Notifications already posted for this handle must not reach a socket
@@ -412,7 +416,7 @@ BOOL CAsyncSocket::GetSockName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
-    return getsockname(m_hSocket, lpSockAddr, lpSockAddrLen) == 0;
+    return syscalls.getsockname(m_hSocket, lpSockAddr, lpSockAddrLen) == 0;
 }
 
 BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
@@ -420,7 +424,7 @@ BOOL CAsyncSocket::GetPeerName(SOCKADDR* lpSockAddr, int* lpSockAddrLen) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
-    return getpeername(m_hSocket, lpSockAddr, lpSockAddrLen) == 0;
+    return syscalls.getpeername(m_hSocket, lpSockAddr, lpSockAddrLen) == 0;
 }
 
 // ---- 4. CSocket -----------------------------------------------------------------

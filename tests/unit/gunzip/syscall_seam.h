@@ -8,8 +8,8 @@
 #ifdef _WIN32
 #include <io.h>
 
-#include "platform/win32/crt_syscalls.h"
-namespace crtsys = tvwin32::crt;
+#include "platform/win32/syscalls.h"
+namespace crtsys = tvwin32;
 using sys_count = unsigned;
 using sys_result = int;
 #else

@@ -1,6 +1,7 @@
 // CAsyncSocket / CSocket over WSAAsyncSelect against a real loopback peer on
 // a helper thread: one receive per notification, the orderly close after the
 // data, notifications held while a blocking call waits, nothing after Close.
+#include "listener.h"
 #include "platform/afx.h"
 #include "robot.h"
 
@@ -11,29 +12,6 @@
 #include <vector>
 
 namespace {
-
-// The peer: plain blocking Windows Sockets on its own thread.
-class Listener {
-  public:
-    Listener() {
-        m_s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_s, 8);
-        int len = sizeof a;
-        getsockname(m_s, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
-    }
-    ~Listener() { closesocket(m_s); }
-    UINT Port() const { return m_port; }
-    SOCKET Accept() { return accept(m_s, nullptr, nullptr); }
-
-  private:
-    SOCKET m_s;
-    UINT m_port = 0;
-};
 
 void SendAllBlocking(SOCKET s, const std::string& data) {
     for (size_t done = 0; done < data.size();) {
