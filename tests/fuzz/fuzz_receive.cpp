@@ -266,7 +266,7 @@ bool g_installed = false;
 
 bool WindowEnded(CUpdateDlg* dlg) {
     HWND h = dlg->GetSafeHwnd();
-    return !tvhost::IsLiveWindow(h) || h->endRequested;
+    return !tvhost::IsLiveWindow(h) || tvhost::Win(h)->endRequested;
 }
 
 void Drive(CUpdateDlg* dlg, bool loopback, int closeCode) {

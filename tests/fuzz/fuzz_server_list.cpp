@@ -41,11 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         HWND list = tvhost::FindChild(h, IDC_SERVER_LIST);
         if (list == nullptr)
             Fail("the dialog has no list");
-        items = list->items.size();
-        for (const ListItem& item : list->items)
+        items = tvhost::Win(list)->items.size();
+        for (const ListItem& item : tvhost::Win(list)->items)
             if (item.text.size() > 127)
                 Fail("a server name longer than its buffer");
-        if (!list->items.empty() && list->sel != 0)
+        if (!tvhost::Win(list)->items.empty() && tvhost::Win(list)->sel != 0)
             Fail("the first server is not selected");
         tvhost::PostKey(tvhost::Key::Escape);
     };

@@ -24,7 +24,7 @@ int ShowMessageBox(const char* text, UINT nType, bool fromWorker) {
     int r = tvhost::GetFrontEnd().OnMessageBox(h, ev);
     if (r < 0) {
         tvhost::RunModal(h);
-        r = tvhost::IsLiveWindow(h) ? static_cast<int>(h->result) : IDCANCEL;
+        r = tvhost::IsLiveWindow(h) ? static_cast<int>(tvhost::Win(h)->result) : IDCANCEL;
     }
     tvhost::DestroyWindowTree(h);
     return r;

@@ -22,26 +22,28 @@ CPaintDC::~CPaintDC() = default;
 
 CWnd::~CWnd() {
     HWND h = m_hWnd;
-    if (!tvhost::IsLiveWindow(h))
+    tvhost::Window* w = tvhost::Win(h);
+    if (!w)
         return;
-    if (h->pWnd == this) {
-        h->pWnd = nullptr;
-        if (h->type != WindowType::Control)
+    if (w->pWnd == this) {
+        w->pWnd = nullptr;
+        if (w->type != WindowType::Control)
             tvhost::DestroyWindowTree(h); // a dialog object outliving nothing
     }
     m_hWnd = nullptr;
 }
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
-    if (!tvhost::IsLiveWindow(hWnd))
+    tvhost::Window* w = tvhost::Win(hWnd);
+    if (!w)
         return nullptr;
-    if (hWnd->pWnd)
-        return hWnd->pWnd;
-    if (!hWnd->standIn) {
-        hWnd->standIn = std::make_unique<CWnd>();
-        hWnd->standIn->m_hWnd = hWnd;
+    if (w->pWnd)
+        return w->pWnd;
+    if (!w->standIn) {
+        w->standIn = std::make_unique<CWnd>();
+        w->standIn->m_hWnd = hWnd;
     }
-    return hWnd->standIn.get();
+    return w->standIn.get();
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const {
@@ -49,24 +51,26 @@ CWnd* CWnd::GetDlgItem(int nID) const {
 }
 
 CWnd* CWnd::GetParent() const {
-    return tvhost::IsLiveWindow(m_hWnd) ? FromHandle(m_hWnd->parent) : nullptr;
+    tvhost::Window* w = tvhost::Win(m_hWnd);
+    return w ? FromHandle(w->parent) : nullptr;
 }
 
 BOOL CWnd::ShowWindow(int nCmdShow) {
-    if (!tvhost::IsLiveWindow(m_hWnd))
+    tvhost::Window* w = tvhost::Win(m_hWnd);
+    if (!w)
         return FALSE;
-    BOOL was = m_hWnd->visible;
-    m_hWnd->visible = nCmdShow != SW_HIDE;
-    if (was != m_hWnd->visible)
+    BOOL was = w->visible;
+    w->visible = nCmdShow != SW_HIDE;
+    if (was != w->visible)
         tvhost::MarkDirty();
     return was;
 }
 
 BOOL CWnd::IsWindowVisible() const {
-    for (HWND h = m_hWnd; tvhost::IsLiveWindow(h); h = h->parent) {
-        if (!h->visible)
+    for (tvhost::Window* w = tvhost::Win(m_hWnd); w; w = tvhost::Win(w->parent)) {
+        if (!w->visible)
             return FALSE;
-        if (!h->parent)
+        if (!w->parent)
             return TRUE;
     }
     return FALSE;
@@ -87,13 +91,14 @@ void CWnd::Invalidate(BOOL) {
 
 void CWnd::CenterWindow(CWnd*) {
     if (tvhost::IsLiveWindow(m_hWnd)) {
-        m_hWnd->centered = true;
+        tvhost::Win(m_hWnd)->centered = true;
         tvhost::MarkDirty();
     }
 }
 
 void CWnd::GetClientRect(LPRECT lpRect) const {
-    const DialogTemplate* t = tvhost::IsLiveWindow(m_hWnd) ? m_hWnd->tmpl : nullptr;
+    tvhost::Window* w = tvhost::Win(m_hWnd);
+    const DialogTemplate* t = w ? w->tmpl : nullptr;
     // Dialog units at the template font: 1 unit = 1.5 pixels across, 1.625 down
     // for a 9-point face; only the proportions matter here.
     *lpRect = {0, 0, t ? t->cx * 3 / 2 : 0, t ? t->cy * 13 / 8 : 0};
@@ -118,7 +123,7 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     HWND h = tvhost::FindChild(pDX->m_pDlgWnd->m_hWnd, nIDC);
     if (!h)
         return;
-    h->pWnd = &rControl;
+    tvhost::Win(h)->pWnd = &rControl;
     rControl.m_hWnd = h;
 }
 
@@ -132,19 +137,21 @@ INT_PTR CDialog::DoModal() {
         return -1; // modal runs belong to the user-interface thread
     HWND h = tvhost::CreateDialogWindow(t, nullptr, this);
     m_hWnd = h;
-    h->modal = true;
+    tvhost::Win(h)->modal = true;
     OnInitDialog();
-    INT_PTR result = h->result;
-    if (tvhost::IsLiveWindow(h) && !h->endRequested) {
-        h->visible = true;
+    // Records are looked up again after every call that may destroy the window.
+    tvhost::Window* w = tvhost::Win(h);
+    INT_PTR result = w ? w->result : -1;
+    if (w && !w->endRequested) {
+        w->visible = true;
         tvhost::MarkDirty();
         tvhost::GetFrontEnd().OnModalStart(h);
         tvhost::RunModal(h);
     }
-    if (tvhost::IsLiveWindow(h)) {
-        result = h->result;
+    if ((w = tvhost::Win(h)) != nullptr) {
+        result = w->result;
         tvhost::GetFrontEnd().OnModalEnd(h);
-        h->visible = false;
+        w->visible = false;
         tvhost::DestroyWindowTree(h);
     }
     return result;
@@ -167,11 +174,12 @@ void CDialog::EndDialog(int nResult) {
         ::PostMessage(h, tvhost::kEndDialogMessage, static_cast<WPARAM>(nResult), 0);
         return;
     }
-    if (!tvhost::IsLiveWindow(h))
+    tvhost::Window* w = tvhost::Win(h);
+    if (!w)
         return;
-    h->result = nResult;
-    if (h->modal)
-        h->endRequested = true;
+    w->result = nResult;
+    if (w->modal)
+        w->endRequested = true;
     else
         ShowWindow(SW_HIDE);
 }

@@ -139,8 +139,9 @@ void DispatchPosted(const Posted& p) {
     if (!IsLiveWindow(p.hWnd))
         return;
     if (p.message == kEndDialogMessage) {
-        p.hWnd->endRequested = true;
-        p.hWnd->result = static_cast<INT_PTR>(p.wParam);
+        Window* w = Win(p.hWnd);
+        w->endRequested = true;
+        w->result = static_cast<INT_PTR>(p.wParam);
         return;
     }
     ::SendMessage(p.hWnd, p.message, p.wParam, p.lParam);
@@ -162,7 +163,7 @@ void DoPaint(bool force) {
     Loop& l = L();
     // The dialogs' WM_PAINT handlers run first, as a frame on Windows would.
     for (HWND h : TopLevelWindows())
-        if (h->visible && h->type == WindowType::Dialog)
+        if (Win(h)->visible && Win(h)->type == WindowType::Dialog)
             ::SendMessage(h, WM_PAINT, 0, 0);
     l.dirty = !GetFrontEnd().Paint(force);
     l.lastPaint = NowMs();
@@ -448,7 +449,7 @@ void RunModal(HWND hWnd) {
     Loop& l = L();
     BindUiThreadIfUnbound();
     l.modalStack.push_back(hWnd);
-    while (IsLiveWindow(hWnd) && !hWnd->endRequested)
+    while (IsLiveWindow(hWnd) && !Win(hWnd)->endRequested)
         ModalIteration();
     l.modalStack.erase(std::find(l.modalStack.begin(), l.modalStack.end(), hWnd));
 }
@@ -524,35 +525,38 @@ namespace {
 HWND TopModal() {
     auto& s = L().modalStack;
     for (auto it = s.rbegin(); it != s.rend(); ++it)
-        if (IsLiveWindow(*it) && !(*it)->endRequested)
+        if (IsLiveWindow(*it) && !Win(*it)->endRequested)
             return *it;
     return nullptr;
 }
 
 bool IsTabStop(HWND c) {
-    return c->type == WindowType::Control && c->ctl && (c->ctl->style & WS_TABSTOP) && c->visible;
+    const Window& w = *Win(c);
+    return w.type == WindowType::Control && w.ctl && (w.ctl->style & WS_TABSTOP) && w.visible;
 }
 
 HWND Focused(HWND dlg) {
-    if (dlg->focus >= 0 && dlg->focus < static_cast<int>(dlg->children.size()))
-        return dlg->children[static_cast<std::size_t>(dlg->focus)];
+    const Window& w = *Win(dlg);
+    if (w.focus >= 0 && w.focus < static_cast<int>(w.children.size()))
+        return w.children[static_cast<std::size_t>(w.focus)];
     return nullptr;
 }
 
 HWND FirstOfKind(HWND dlg, ControlKind kind) {
-    for (HWND c : dlg->children)
-        if (c->type == WindowType::Control && c->kind == kind)
+    for (HWND c : Win(dlg)->children)
+        if (Win(c)->type == WindowType::Control && Win(c)->kind == kind)
             return c;
     return nullptr;
 }
 
 void MoveFocus(HWND dlg, int step) {
-    int n = static_cast<int>(dlg->children.size());
-    int start = dlg->focus >= 0 ? dlg->focus : (step > 0 ? -1 : n);
+    Window& w = *Win(dlg);
+    int n = static_cast<int>(w.children.size());
+    int start = w.focus >= 0 ? w.focus : (step > 0 ? -1 : n);
     for (int k = 1; k <= n; ++k) {
         int i = ((start + step * k) % n + n) % n;
-        if (IsTabStop(dlg->children[static_cast<std::size_t>(i)])) {
-            dlg->focus = i;
+        if (IsTabStop(w.children[static_cast<std::size_t>(i)])) {
+            w.focus = i;
             MarkDirty();
             return;
         }
@@ -564,25 +568,32 @@ void Command(HWND dlg, int nID, UINT code, HWND ctl) {
 }
 
 void SelectInList(HWND dlg, HWND list, int index) {
-    int n = static_cast<int>(list->items.size());
+    Window& w = *Win(list);
+    int n = static_cast<int>(w.items.size());
     if (n == 0)
         return;
     index = std::clamp(index, 0, n - 1);
-    if (list->sel == index)
+    if (w.sel == index)
         return;
-    list->sel = index;
+    w.sel = index;
     MarkDirty();
-    if (list->ctl && (list->ctl->style & LBS_NOTIFY))
-        Command(dlg, list->nID, LBN_SELCHANGE, list);
+    if (w.ctl && (w.ctl->style & LBS_NOTIFY))
+        Command(dlg, w.nID, LBN_SELCHANGE, list);
 }
 
 void KeyOnMessageBox(HWND box, Key key) {
     if (key == Key::Tab || key == Key::BackTab || key == Key::Up || key == Key::Down)
         return;
+    Window& w = *Win(box);
     bool cancel =
-        (key == Key::Escape || key == Key::Close) && (box->box.type & MB_TYPEMASK) == MB_OKCANCEL;
-    box->result = cancel ? IDCANCEL : IDOK;
-    box->endRequested = true;
+        (key == Key::Escape || key == Key::Close) && (w.box.type & MB_TYPEMASK) == MB_OKCANCEL;
+    w.result = cancel ? IDCANCEL : IDOK;
+    w.endRequested = true;
+}
+
+bool IsButton(HWND c) {
+    ControlKind kind = Win(c)->kind;
+    return kind == ControlKind::PushButton || kind == ControlKind::DefPushButton;
 }
 
 void KeyOnDialog(HWND dlg, Key key) {
@@ -602,23 +613,21 @@ void KeyOnDialog(HWND dlg, Key key) {
     case Key::Up:
     case Key::Down:
         if (list)
-            SelectInList(dlg, list, list->sel + (key == Key::Up ? -1 : 1));
+            SelectInList(dlg, list, Win(list)->sel + (key == Key::Up ? -1 : 1));
         return;
     case Key::Space:
-        if (focus &&
-            (focus->kind == ControlKind::PushButton || focus->kind == ControlKind::DefPushButton))
-            Command(dlg, focus->nID, BN_CLICKED, focus);
+        if (focus && IsButton(focus))
+            Command(dlg, Win(focus)->nID, BN_CLICKED, focus);
         return;
     case Key::Enter:
         break;
     }
-    if (focus &&
-        (focus->kind == ControlKind::PushButton || focus->kind == ControlKind::DefPushButton)) {
-        Command(dlg, focus->nID, BN_CLICKED, focus);
-    } else if (focus && focus->kind == ControlKind::ListBox) {
-        Command(dlg, focus->nID, LBN_DBLCLK, focus);
+    if (focus && IsButton(focus)) {
+        Command(dlg, Win(focus)->nID, BN_CLICKED, focus);
+    } else if (focus && Win(focus)->kind == ControlKind::ListBox) {
+        Command(dlg, Win(focus)->nID, LBN_DBLCLK, focus);
     } else if (HWND def = FirstOfKind(dlg, ControlKind::DefPushButton)) {
-        Command(dlg, def->nID, BN_CLICKED, def);
+        Command(dlg, Win(def)->nID, BN_CLICKED, def);
     } else {
         Command(dlg, IDOK, BN_CLICKED, nullptr);
     }
@@ -630,7 +639,7 @@ void HandleKey(Key key) {
     HWND top = TopModal();
     if (!top)
         return;
-    if (top->type == WindowType::MessageBox)
+    if (Win(top)->type == WindowType::MessageBox)
         KeyOnMessageBox(top, key);
     else
         KeyOnDialog(top, key);
@@ -638,7 +647,7 @@ void HandleKey(Key key) {
 
 void HandleListSelection(int nIndex) {
     HWND top = TopModal();
-    if (!top || top->type != WindowType::Dialog)
+    if (!top || Win(top)->type != WindowType::Dialog)
         return;
     if (HWND list = FirstOfKind(top, ControlKind::ListBox))
         SelectInList(top, list, nIndex);

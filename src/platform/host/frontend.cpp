@@ -153,13 +153,15 @@ void RecordingFrontEnd::OnModalStart(HWND hDlg) {
 
 void RecordingFrontEnd::OnTextChanged(HWND hWnd) {
     std::lock_guard lock(m_mutex);
-    int id = hWnd->type == WindowType::Control ? hWnd->nID : 0;
-    m_texts.push_back({DialogTemplateId(hWnd), id, hWnd->text});
+    const Window& w = *Win(hWnd);
+    int id = w.type == WindowType::Control ? w.nID : 0;
+    m_texts.push_back({DialogTemplateId(hWnd), id, w.text});
 }
 
 void RecordingFrontEnd::OnProgressChanged(HWND hWnd) {
     std::lock_guard lock(m_mutex);
-    m_progress.push_back({DialogTemplateId(hWnd), hWnd->nID, hWnd->low, hWnd->high, hWnd->pos});
+    const Window& w = *Win(hWnd);
+    m_progress.push_back({DialogTemplateId(hWnd), w.nID, w.low, w.high, w.pos});
 }
 
 } // namespace tvhost

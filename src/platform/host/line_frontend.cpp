@@ -24,20 +24,21 @@ namespace {
 constexpr std::int64_t kLineIntervalMs = 250;
 
 bool IsTextControl(HWND c) {
-    return c->type == WindowType::Control &&
-           (c->kind == ControlKind::StaticLeft || c->kind == ControlKind::StaticRight);
+    const Window& w = *Win(c);
+    return w.type == WindowType::Control &&
+           (w.kind == ControlKind::StaticLeft || w.kind == ControlKind::StaticRight);
 }
 
 HWND ShownChildPanel(HWND dlg) {
-    for (HWND c : dlg->children)
-        if (c->type == WindowType::Dialog && c->visible)
+    for (HWND c : Win(dlg)->children)
+        if (Win(c)->type == WindowType::Dialog && Win(c)->visible)
             return c;
     return nullptr;
 }
 
 HWND FirstList(HWND dlg) {
-    for (HWND c : dlg->children)
-        if (c->type == WindowType::Control && c->kind == ControlKind::ListBox)
+    for (HWND c : Win(dlg)->children)
+        if (Win(c)->type == WindowType::Control && Win(c)->kind == ControlKind::ListBox)
             return c;
     return nullptr;
 }
@@ -97,7 +98,7 @@ bool LineFrontEnd::CurrentLine(std::string& line) {
     const auto& top = TopLevelWindows();
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         HWND h = *it;
-        if (h->type != WindowType::Dialog || !h->visible || FirstList(h))
+        if (Win(h)->type != WindowType::Dialog || !Win(h)->visible || FirstList(h))
             continue;
         line = DialogLine(h);
         if (std::find(m_seen.begin(), m_seen.end(), h) == m_seen.end()) {
@@ -157,12 +158,13 @@ void LineFrontEnd::OnModalEnd(HWND hDlg) {
 // close signal) cancels. A script that sent the wrong line must not have a
 // later line of its input taken as the answer.
 void LineFrontEnd::AskForListItem(HWND dlg, HWND list) {
-    std::string out = dlg->text + "\n";
-    for (std::size_t i = 0; i < list->items.size(); ++i)
-        out += "  " + std::to_string(i + 1) + ". " + list->items[i].text + "\n";
-    int n = static_cast<int>(list->items.size());
-    out += list->sel >= 0 ? "Number (Enter: " + std::to_string(list->sel + 1) + ", q: cancel): "
-                          : std::string("Enter to go on, q to cancel: ");
+    const Window& lw = *Win(list);
+    std::string out = Win(dlg)->text + "\n";
+    for (std::size_t i = 0; i < lw.items.size(); ++i)
+        out += "  " + std::to_string(i + 1) + ". " + lw.items[i].text + "\n";
+    int n = static_cast<int>(lw.items.size());
+    out += lw.sel >= 0 ? "Number (Enter: " + std::to_string(lw.sel + 1) + ", q: cancel): "
+                       : std::string("Enter to go on, q to cancel: ");
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
     std::string line;
@@ -215,21 +217,23 @@ std::string DialogLine(HWND dlg) {
     if (HWND panel = ShownChildPanel(dlg))
         dlg = panel;
     std::vector<HWND> texts;
-    for (HWND c : dlg->children)
-        if (IsTextControl(c) && c->visible && c->ctl)
+    for (HWND c : Win(dlg)->children)
+        if (IsTextControl(c) && Win(c)->visible && Win(c)->ctl)
             texts.push_back(c);
     std::stable_sort(texts.begin(), texts.end(), [](HWND a, HWND b) {
-        return a->ctl->y != b->ctl->y ? a->ctl->y < b->ctl->y : a->ctl->x < b->ctl->x;
+        const DialogControl& ta = *Win(a)->ctl;
+        const DialogControl& tb = *Win(b)->ctl;
+        return ta.y != tb.y ? ta.y < tb.y : ta.x < tb.x;
     });
     std::string line;
     int rowY = -1;
     for (HWND c : texts) {
-        if (c->text.empty())
+        if (Win(c)->text.empty())
             continue;
         if (!line.empty())
-            line += c->ctl->y == rowY ? " " : ", ";
-        line += c->text;
-        rowY = c->ctl->y;
+            line += Win(c)->ctl->y == rowY ? " " : ", ";
+        line += Win(c)->text;
+        rowY = Win(c)->ctl->y;
     }
     return line + status;
 }

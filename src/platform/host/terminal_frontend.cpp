@@ -209,14 +209,15 @@ void Frame(const Box& b, const std::wstring& title, bool closeBox) {
 }
 
 Box DialogBox(HWND dlg) {
-    const DialogTemplate* t = dlg->tmpl;
+    const DialogTemplate* t = Win(dlg)->tmpl;
     int w = t->cx / 4 + 2, h = t->cy / 8 + 2;
     return {std::max(0, (LINES - h) / 2), std::max(0, (COLS - w) / 2), h, w};
 }
 
 void DrawProgress(HWND c, int row, int col, int width) {
-    long long span = static_cast<long long>(c->high) - c->low;
-    long long done = static_cast<long long>(c->pos) - c->low;
+    const Window& cw = *Win(c);
+    long long span = static_cast<long long>(cw.high) - cw.low;
+    long long done = static_cast<long long>(cw.pos) - cw.low;
     int fill = span > 0 ? static_cast<int>(done * width / span) : 0;
     std::wstring bar(static_cast<std::size_t>(fill), L'█');
     bar.append(static_cast<std::size_t>(width - fill), L'░');
@@ -224,33 +225,37 @@ void DrawProgress(HWND c, int row, int col, int width) {
 }
 
 void DrawList(HWND dlg, HWND c, int row, int col, int width, int height) {
-    int n = static_cast<int>(c->items.size());
-    int top = c->sel >= height ? c->sel - height + 1 : 0;
-    bool focused = dlg->focus >= 0 && dlg->children[static_cast<std::size_t>(dlg->focus)] == c;
+    const Window& cw = *Win(c);
+    const Window& dw = *Win(dlg);
+    int n = static_cast<int>(cw.items.size());
+    int top = cw.sel >= height ? cw.sel - height + 1 : 0;
+    bool focused = dw.focus >= 0 && dw.children[static_cast<std::size_t>(dw.focus)] == c;
     for (int i = 0; i < height; ++i) {
         int item = top + i;
-        std::wstring text = item < n ? Wide(c->items[static_cast<std::size_t>(item)].text) : L"";
+        std::wstring text = item < n ? Wide(cw.items[static_cast<std::size_t>(item)].text) : L"";
         text = L" " + text;
         text.append(static_cast<std::size_t>(std::max(0, width - CellWidth(text))), L' ');
-        attr_t attr = item == c->sel ? (focused ? A_REVERSE : A_UNDERLINE) : A_NORMAL;
+        attr_t attr = item == cw.sel ? (focused ? A_REVERSE : A_UNDERLINE) : A_NORMAL;
         Put(row + i, col, text, width, attr);
     }
 }
 
 void DrawControl(HWND dlg, HWND c, int originRow, int originCol) {
-    const DialogControl* t = c->ctl;
-    if (!t || !c->visible)
+    const Window& cw = *Win(c);
+    const Window& dw = *Win(dlg);
+    const DialogControl* t = cw.ctl;
+    if (!t || !cw.visible)
         return;
     int row = originRow + t->y / 8, col = originCol + t->x / 4;
     int width = std::max(1, t->cx / 4), height = std::max(1, t->cy / 8);
-    bool focused = dlg->focus >= 0 && dlg->children[static_cast<std::size_t>(dlg->focus)] == c;
-    switch (c->kind) {
+    bool focused = dw.focus >= 0 && dw.children[static_cast<std::size_t>(dw.focus)] == c;
+    switch (cw.kind) {
     case ControlKind::StaticLeft:
     case ControlKind::StaticRight: {
-        std::vector<std::wstring> lines = Lines(c->text);
+        std::vector<std::wstring> lines = Lines(cw.text);
         for (int i = 0; i < height && i < static_cast<int>(lines.size()); ++i) {
             int pad =
-                c->kind == ControlKind::StaticRight ? std::max(0, width - CellWidth(lines[i])) : 0;
+                cw.kind == ControlKind::StaticRight ? std::max(0, width - CellWidth(lines[i])) : 0;
             Put(row + i, col + pad, lines[i], width - pad);
         }
         return;
@@ -263,8 +268,8 @@ void DrawControl(HWND dlg, HWND c, int originRow, int originCol) {
         return;
     case ControlKind::PushButton:
     case ControlKind::DefPushButton: {
-        bool def = c->kind == ControlKind::DefPushButton;
-        std::wstring label = (def ? L"< " : L"[ ") + Wide(c->text) + (def ? L" >" : L" ]");
+        bool def = cw.kind == ControlKind::DefPushButton;
+        std::wstring label = (def ? L"< " : L"[ ") + Wide(cw.text) + (def ? L" >" : L" ]");
         Put(row, col + std::max(0, (width - CellWidth(label)) / 2), label, width,
             focused ? A_REVERSE : A_NORMAL);
         return;
@@ -273,16 +278,17 @@ void DrawControl(HWND dlg, HWND c, int originRow, int originCol) {
 }
 
 void DrawDialog(HWND dlg) {
+    const Window& dw = *Win(dlg);
     Box b = DialogBox(dlg);
-    bool caption = (dlg->tmpl->style & WS_CAPTION) == WS_CAPTION;
-    Frame(b, Wide(dlg->text), caption && (dlg->tmpl->style & WS_SYSMENU));
+    bool caption = (dw.tmpl->style & WS_CAPTION) == WS_CAPTION;
+    Frame(b, Wide(dw.text), caption && (dw.tmpl->style & WS_SYSMENU));
     HWND panel = nullptr;
-    for (HWND c : dlg->children)
-        if (c->type == WindowType::Dialog && c->visible)
+    for (HWND c : dw.children)
+        if (Win(c)->type == WindowType::Dialog && Win(c)->visible)
             panel = c;
     HWND shown = panel ? panel : dlg;
-    for (HWND c : shown->children)
-        if (c->type == WindowType::Control)
+    for (HWND c : Win(shown)->children)
+        if (Win(c)->type == WindowType::Control)
             DrawControl(shown, c, b.row + 1, b.col + 1);
 }
 
@@ -300,16 +306,18 @@ const wchar_t* IconWord(BoxIcon icon) {
     return L"(!) Warning";
 }
 
-void DrawMessageBox(HWND box) {
-    std::vector<std::wstring> lines = Lines(box->box.text);
-    std::wstring icon = IconWord(box->box.icon);
-    int inner = std::max(CellWidth(icon), CellWidth(Wide(box->box.caption)) + 6);
+void DrawMessageBox(HWND hBox) {
+    const MessageBoxEvent& box = Win(hBox)->box;
+
+    std::vector<std::wstring> lines = Lines(box.text);
+    std::wstring icon = IconWord(box.icon);
+    int inner = std::max(CellWidth(icon), CellWidth(Wide(box.caption)) + 6);
     for (const std::wstring& l : lines)
         inner = std::max(inner, CellWidth(l));
     inner = std::min(inner + 4, std::max(10, COLS - 2));
     int h = static_cast<int>(lines.size()) + 6, w = inner + 2;
     Box b{std::max(0, (LINES - h) / 2), std::max(0, (COLS - w) / 2), h, w};
-    Frame(b, Wide(box->box.caption), true);
+    Frame(b, Wide(box.caption), true);
     Put(b.row + 1, b.col + 3, icon, inner - 2, A_BOLD);
     for (std::size_t i = 0; i < lines.size(); ++i)
         Put(b.row + 3 + static_cast<int>(i), b.col + 3, lines[i], inner - 2);
@@ -428,11 +436,12 @@ bool TerminalFrontEnd::Paint(bool) {
         return true;
     erase();
     for (HWND h : TopLevelWindows()) {
-        if (!h->visible)
+        const Window& w = *Win(h);
+        if (!w.visible)
             continue;
-        if (h->type == WindowType::MessageBox)
+        if (w.type == WindowType::MessageBox)
             DrawMessageBox(h);
-        else if (h->type == WindowType::Dialog && h->tmpl)
+        else if (w.type == WindowType::Dialog && w.tmpl)
             DrawDialog(h);
     }
     refresh();

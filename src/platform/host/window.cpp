@@ -11,7 +11,10 @@
 #include "platform/wnd.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace tvhost {
 
@@ -19,13 +22,30 @@ namespace {
 
 // ---- 1. Live windows -------------------------------------------------------
 
-// NOTE: a destroyed window's record is kept (emptied, marked dead) and never
-// reused, so a stale handle, such as the target of a message posted before
-// the window went away, is recognised in O(1) without a lookup and can never
-// reach a newer window. A record is a few hundred bytes; a run creates dozens.
-std::vector<HWND>& Graveyard() {
-    static auto* dead = new std::vector<HWND>;
-    return *dead;
+// A handle packs (generation << kIndexBits) | (slot + 1): never null, and a
+// slot's generation moves on when its window is destroyed, so an old handle
+// stops matching the moment its record is freed. Generations wrap only after
+// 2^44 reuses of one slot, far beyond any run.
+constexpr unsigned kIndexBits = 20;
+constexpr std::uintptr_t kIndexMask = (std::uintptr_t{1} << kIndexBits) - 1;
+
+struct Slot {
+    std::unique_ptr<Window> rec;
+    std::uintptr_t generation = 1;
+};
+
+struct WindowTable {
+    std::vector<Slot> slots;
+    std::vector<std::size_t> free; // slots without a record, reused first
+};
+
+WindowTable& Table() {
+    static auto* table = new WindowTable;
+    return *table;
+}
+
+HWND HandleOf(std::size_t index, std::uintptr_t generation) {
+    return reinterpret_cast<HWND>((generation << kIndexBits) | (index + 1));
 }
 
 std::vector<HWND>& TopLevel() {
@@ -33,23 +53,45 @@ std::vector<HWND>& TopLevel() {
     return *top;
 }
 
-HWND NewWindow(WindowType type, HWND parent) {
-    HWND h = new HWND__;
-    h->type = type;
-    h->parent = parent;
-    h->alive = true;
-    return h;
+std::pair<HWND, Window*> NewWindow(WindowType type, HWND parent) {
+    WindowTable& t = Table();
+    std::size_t index;
+    if (!t.free.empty()) {
+        index = t.free.back();
+        t.free.pop_back();
+    } else {
+        index = t.slots.size();
+        if (index > kIndexMask - 1)
+            std::abort(); // a million live windows: a runaway creation loop
+        t.slots.emplace_back();
+    }
+    Slot& slot = t.slots[index];
+    slot.rec = std::make_unique<Window>();
+    slot.rec->type = type;
+    slot.rec->parent = parent;
+    return {HandleOf(index, slot.generation), slot.rec.get()};
+}
+
+void FreeWindow(HWND h) {
+    WindowTable& t = Table();
+    auto index = (reinterpret_cast<std::uintptr_t>(h) & kIndexMask) - 1;
+    Slot& slot = t.slots[index];
+    // Moved out first: what the record owns (a stand-in CWnd) is destroyed
+    // while the handle already reads as gone.
+    std::unique_ptr<Window> rec = std::move(slot.rec);
+    ++slot.generation;
+    t.free.push_back(index);
 }
 
 // ---- 2. Creation -----------------------------------------------------------
 
 HWND CreateControl(HWND dlg, const DialogControl& c) {
-    HWND h = NewWindow(WindowType::Control, dlg);
-    h->ctl = &c;
-    h->nID = c.nID;
-    h->kind = c.kind;
-    h->text = c.text ? c.text : "";
-    h->visible = (c.style & WS_VISIBLE) != 0;
+    auto [h, w] = NewWindow(WindowType::Control, dlg);
+    w->ctl = &c;
+    w->nID = c.nID;
+    w->kind = c.kind;
+    w->text = c.text ? c.text : "";
+    w->visible = (c.style & WS_VISIBLE) != 0;
     return h;
 }
 
@@ -57,20 +99,20 @@ HWND CreateControl(HWND dlg, const DialogControl& c) {
 
 HWND CreateDialogWindow(const DialogTemplate* tmpl, HWND parent, CWnd* pOwner) {
     bool child = (tmpl->style & WS_CHILD) != 0 && parent != nullptr;
-    HWND h = NewWindow(WindowType::Dialog, child ? parent : nullptr);
-    h->tmpl = tmpl;
-    h->nID = static_cast<int>(tmpl->nID);
-    h->text = tmpl->title ? tmpl->title : "";
-    h->visible = (tmpl->style & WS_VISIBLE) != 0;
-    h->pWnd = pOwner;
+    auto [h, w] = NewWindow(WindowType::Dialog, child ? parent : nullptr);
+    w->tmpl = tmpl;
+    w->nID = static_cast<int>(tmpl->nID);
+    w->text = tmpl->title ? tmpl->title : "";
+    w->visible = (tmpl->style & WS_VISIBLE) != 0;
+    w->pWnd = pOwner;
     for (int i = 0; i < tmpl->nControls; ++i) {
         HWND c = CreateControl(h, tmpl->controls[i]);
-        h->children.push_back(c);
-        if (h->focus < 0 && (tmpl->controls[i].style & WS_TABSTOP))
-            h->focus = i;
+        w->children.push_back(c);
+        if (w->focus < 0 && (tmpl->controls[i].style & WS_TABSTOP))
+            w->focus = i;
     }
     if (child)
-        parent->children.push_back(h);
+        Win(parent)->children.push_back(h);
     else
         TopLevel().push_back(h);
     MarkDirty();
@@ -78,48 +120,56 @@ HWND CreateDialogWindow(const DialogTemplate* tmpl, HWND parent, CWnd* pOwner) {
 }
 
 HWND CreateMessageBoxWindow(const MessageBoxEvent& box) {
-    HWND h = NewWindow(WindowType::MessageBox, nullptr);
-    h->text = box.caption;
-    h->box = box;
-    h->visible = true;
+    auto [h, w] = NewWindow(WindowType::MessageBox, nullptr);
+    w->text = box.caption;
+    w->box = box;
+    w->visible = true;
     TopLevel().push_back(h);
     MarkDirty();
     return h;
 }
 
 void DestroyWindowTree(HWND h) {
-    if (!IsLiveWindow(h) || h->destroying)
+    Window* w = Win(h);
+    if (!w || w->destroying)
         return;
-    h->destroying = true;
+    w->destroying = true;
     // As on Windows: the window gets WM_DESTROY before its children do.
     ::SendMessage(h, WM_DESTROY, 0, 0);
-    std::vector<HWND> kids = h->children;
+    std::vector<HWND> kids = Win(h)->children;
     for (HWND c : kids)
         DestroyWindowTree(c);
     KillWindowTimers(h);
-    if (h->pWnd && h->pWnd->m_hWnd == h)
-        h->pWnd->m_hWnd = nullptr;
-    if (h->standIn)
-        h->standIn->m_hWnd = nullptr;
-    if (h->parent) {
-        auto& sib = h->parent->children;
+    w = Win(h); // the handlers above may have grown the table
+    if (w->pWnd && w->pWnd->m_hWnd == h)
+        w->pWnd->m_hWnd = nullptr;
+    if (w->standIn)
+        w->standIn->m_hWnd = nullptr;
+    if (Window* parent = Win(w->parent)) {
+        auto& sib = parent->children;
         sib.erase(std::remove(sib.begin(), sib.end(), h), sib.end());
     }
     auto& top = TopLevel();
     top.erase(std::remove(top.begin(), top.end(), h), top.end());
-    h->alive = false;
-    h->children = {};
-    h->items = {};
-    h->text = {};
-    h->standIn.reset();
-    h->pWnd = nullptr;
-    h->parent = nullptr;
-    Graveyard().push_back(h);
+    FreeWindow(h);
     MarkDirty();
 }
 
+Window* Win(HWND h) {
+    auto value = reinterpret_cast<std::uintptr_t>(h);
+    std::size_t index = (value & kIndexMask) - 1; // a null handle wraps past the end
+    WindowTable& t = Table();
+    if (index >= t.slots.size())
+        return nullptr;
+    Slot& slot = t.slots[index];
+    return slot.rec &&
+                   (value >> kIndexBits) == (slot.generation & (~std::uintptr_t{0} >> kIndexBits))
+               ? slot.rec.get()
+               : nullptr;
+}
+
 bool IsLiveWindow(HWND h) {
-    return h != nullptr && h->alive;
+    return Win(h) != nullptr;
 }
 
 const std::vector<HWND>& TopLevelWindows() {
@@ -127,24 +177,27 @@ const std::vector<HWND>& TopLevelWindows() {
 }
 
 HWND FindChild(HWND dlg, int nID) {
-    if (!IsLiveWindow(dlg))
+    Window* w = Win(dlg);
+    if (!w)
         return nullptr;
-    for (HWND c : dlg->children)
-        if (c->nID == nID)
+    for (HWND c : w->children)
+        if (Win(c)->nID == nID)
             return c;
     return nullptr;
 }
 
 UINT DialogTemplateId(HWND h) {
-    while (h && h->type == WindowType::Control)
-        h = h->parent;
-    return (h && h->tmpl) ? h->tmpl->nID : 0;
+    Window* w = Win(h);
+    while (w && w->type == WindowType::Control)
+        w = Win(w->parent);
+    return (w && w->tmpl) ? w->tmpl->nID : 0;
 }
 
 void SetWindowTextInternal(HWND h, const std::string& text) {
-    if (h->text == text)
+    Window* w = Win(h);
+    if (!w || w->text == text)
         return;
-    h->text = text;
+    w->text = text;
     MarkDirty();
     GetFrontEnd().OnTextChanged(h);
 }
@@ -155,7 +208,7 @@ namespace {
 
 // Raised to the low limit first, then lowered to the high one, as the common
 // controls do; so a reversed range pins the position at its high limit.
-void CoercePos(HWND h) {
+void CoercePos(Window* h) {
     if (h->pos < h->low)
         h->pos = h->low;
     if (h->pos > h->high)
@@ -171,7 +224,7 @@ int Clamp64(long long v) {
     return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
 }
 
-LRESULT ProgressProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ProgressProc(HWND hWnd, Window* h, UINT message, WPARAM wParam, LPARAM lParam) {
     int old = h->pos;
     switch (message) {
     case PBM_SETRANGE:
@@ -180,18 +233,18 @@ LRESULT ProgressProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
         h->low = message == PBM_SETRANGE ? LOWORD(lParam) : static_cast<int>(wParam);
         h->high = message == PBM_SETRANGE ? HIWORD(lParam) : static_cast<int>(lParam);
         CoercePos(h);
-        ProgressChanged(h);
+        ProgressChanged(hWnd);
         return prev;
     }
     case PBM_SETPOS:
         h->pos = static_cast<int>(wParam);
         CoercePos(h);
-        ProgressChanged(h);
+        ProgressChanged(hWnd);
         return old;
     case PBM_DELTAPOS:
         h->pos = Clamp64(static_cast<long long>(h->pos) + static_cast<int>(wParam));
         CoercePos(h);
-        ProgressChanged(h);
+        ProgressChanged(hWnd);
         return old;
     case PBM_GETPOS:
         return h->pos;
@@ -207,12 +260,12 @@ LRESULT ProgressProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-bool ValidItem(HWND h, WPARAM wParam) {
+bool ValidItem(const Window* h, WPARAM wParam) {
     auto i = static_cast<INT_PTR>(wParam);
     return i >= 0 && i < static_cast<INT_PTR>(h->items.size());
 }
 
-LRESULT ListProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ListProc(Window* h, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case LB_ADDSTRING:
         h->items.push_back({lParam ? reinterpret_cast<const char*>(lParam) : "", 0});
@@ -261,12 +314,13 @@ LRESULT ListProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-LRESULT HostDefWindowProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!IsLiveWindow(h))
+LRESULT HostDefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* h = Win(hWnd);
+    if (!h)
         return 0;
     switch (message) {
     case WM_SETTEXT:
-        SetWindowTextInternal(h, lParam ? reinterpret_cast<const char*>(lParam) : "");
+        SetWindowTextInternal(hWnd, lParam ? reinterpret_cast<const char*>(lParam) : "");
         return TRUE;
     case WM_GETTEXT: {
         if (wParam == 0 || !lParam)
@@ -285,7 +339,7 @@ LRESULT HostDefWindowProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<LRESULT>(old);
     }
     case WM_CLOSE:
-        DestroyWindowTree(h);
+        DestroyWindowTree(hWnd);
         return 0;
     default:
         break;
@@ -293,7 +347,7 @@ LRESULT HostDefWindowProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     if (h->type != WindowType::Control)
         return 0;
     if (h->kind == ControlKind::ProgressBar)
-        return ProgressProc(h, message, wParam, lParam);
+        return ProgressProc(hWnd, h, message, wParam, lParam);
     if (h->kind == ControlKind::ListBox)
         return ListProc(h, message, wParam, lParam);
     return 0;
@@ -309,10 +363,11 @@ LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
         tvhost::RunOnUiThread([&] { r = SendMessage(hWnd, message, wParam, lParam); });
         return r;
     }
-    if (!tvhost::IsLiveWindow(hWnd))
+    tvhost::Window* w = tvhost::Win(hWnd);
+    if (!w)
         return 0;
-    if (hWnd->pWnd)
-        return hWnd->pWnd->WindowProc(message, wParam, lParam);
+    if (w->pWnd)
+        return w->pWnd->WindowProc(message, wParam, lParam);
     return tvhost::HostDefWindowProc(hWnd, message, wParam, lParam);
 }
 

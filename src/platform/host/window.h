@@ -1,8 +1,12 @@
 // Host backend: the window model behind HWND. Every window (dialog, control,
-// message box) is one HWND__ owned by the host; its state (text, progress
-// range and position, list items, visibility) lives here, as it lives in the
-// window on Windows, so the framework classes only send messages. Touched only
-// on the user-interface thread.
+// message box) is one Window record owned by the host; its state (text,
+// progress range and position, list items, visibility) lives here, as it lives
+// in the window on Windows, so the framework classes only send messages.
+// Touched only on the user-interface thread.
+//
+// An HWND is not the record's address: it is a slot index and that slot's
+// generation, so a destroyed window's record is freed at once and its slot
+// reused, while a late message to the old handle still finds nothing.
 #pragma once
 
 #include "platform/host/frontend.h"
@@ -22,7 +26,9 @@ struct ListItem {
     DWORD_PTR data = 0;
 };
 
-struct HWND__ {
+namespace tvhost {
+
+struct Window {
     WindowType type = WindowType::Dialog;
     const DialogTemplate* tmpl = nullptr; // dialogs: their template
     const DialogControl* ctl = nullptr;   // controls: their template entry
@@ -49,10 +55,10 @@ struct HWND__ {
     // Message boxes.
     tvhost::MessageBoxEvent box{};
     bool destroying = false;
-    bool alive = false; // false once destroyed (the record itself is kept)
 };
 
-namespace tvhost {
+// The record behind a handle; nullptr for a null, stale or foreign handle.
+Window* Win(HWND hWnd);
 
 // Creates a dialog window and its controls from a template (hidden unless the
 // template says visible); pOwner becomes the attached object.

@@ -123,6 +123,38 @@ TEST_F(DialogTest, EndDialogDuringInitSkipsTheRun) {
     EXPECT_TRUE(rec->ModalRuns().empty());
 }
 
+// A destroyed window's record is freed and its slot taken by the next window
+// at once; the old handle, and a message posted to it before it went away,
+// must reach neither.
+TEST_F(DialogTest, StaleHandleNeverReachesTheWindowThatReusesItsSlot) {
+    std::vector<std::string> log;
+    ScriptedDlg gone(kListDlg), reuser(kListDlg), outer;
+    HWND stale = nullptr;
+    reuser.onMessage = [&](ScriptedDlg&, UINT, WPARAM) {
+        log.push_back("reuser got a message");
+        return true;
+    };
+    outer.onInit = [&](ScriptedDlg& d) {
+        ASSERT_TRUE(gone.Create(kListDlg, &d));
+        stale = gone.m_hWnd;
+        ::PostMessage(stale, WM_APP, 1, 0);
+        gone.DestroyWindow();
+        ASSERT_TRUE(reuser.Create(kListDlg, &d));
+        d.PostMessage(WM_APP, 2);
+    };
+    outer.onMessage = [&](ScriptedDlg& d, UINT, WPARAM w) {
+        log.push_back("outer got " + std::to_string(w));
+        d.EndDialog(0);
+        return true;
+    };
+    EXPECT_EQ(outer.DoModal(), 0);
+    EXPECT_NE(reuser.m_hWnd, stale);
+    EXPECT_FALSE(::IsWindow(stale));
+    EXPECT_EQ(::SendMessage(stale, WM_APP, 3, 0), 0);
+    EXPECT_EQ(CWnd::FromHandle(stale), nullptr);
+    EXPECT_EQ(log, (std::vector<std::string>{"outer got 2"}));
+}
+
 TEST_F(DialogTest, PostFromAnotherThreadWakesTheLoopAndEndDialogThereIsQueued) {
     ScriptedDlg dlg;
     std::thread poster;
