@@ -202,12 +202,13 @@ int LineFrontEnd::OnMessageBox(HWND, const MessageBoxEvent& box) {
 // A caption that goes on from the template's title ("Torvane Update - 34 %
 // - 3.2 MB/s") carries a status: the part after the title.
 std::string CaptionStatus(HWND dlg) {
-    if (!dlg->tmpl || !dlg->tmpl->title)
+    const Window* w = Win(dlg);
+    if (!w || !w->tmpl || !w->tmpl->title)
         return {};
-    const std::string title = std::string(dlg->tmpl->title) + " - ";
-    if (dlg->text.size() <= title.size() || dlg->text.compare(0, title.size(), title) != 0)
+    const std::string title = std::string(w->tmpl->title) + " - ";
+    if (w->text.size() <= title.size() || w->text.compare(0, title.size(), title) != 0)
         return {};
-    return dlg->text.substr(title.size() - 3);
+    return w->text.substr(title.size() - 3);
 }
 
 } // namespace
