@@ -17,6 +17,7 @@ namespace {
 
 // Read by the install worker, set by tests before any install step starts.
 std::atomic<InstallDecompressor> g_decompressor{decompress_file};
+std::atomic<bool> g_bInline{false};
 
 // The name a received File.ver is stored under; it is kept as received and
 // never decompressed over anything.
@@ -136,6 +137,10 @@ void SetInstallDecompressor(InstallDecompressor fn) {
     g_decompressor.store(fn ? fn : decompress_file);
 }
 
+void SetInstallInline(bool bInline) {
+    g_bInline.store(bInline);
+}
+
 // Runs on the worker thread. The user-interface thread touches neither the
 // list nor the version pair until this has returned, so neither is locked.
 // Its message boxes and its request to end the window are marshalled to the
@@ -160,9 +165,11 @@ unsigned __stdcall InstallWorker(void* pParam) {
 
 void CUpdateDlg::InstallReceivedFiles() {
     AfxGetApp()->BeginWaitCursor();
+    const bool bInline = g_bInline.load();
     unsigned nThreadId = 0;
-    HANDLE hThread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, InstallWorker, this, 0, &nThreadId));
+    HANDLE hThread = bInline ? nullptr
+                             : reinterpret_cast<HANDLE>(
+                                   _beginthreadex(nullptr, 0, InstallWorker, this, 0, &nThreadId));
     m_waitDlg.m_hThread = hThread;
     // The panel exists only when the window's start-up got that far.
     const BOOL bPanel = IsWindow(m_waitDlg.GetSafeHwnd());
@@ -170,7 +177,9 @@ void CUpdateDlg::InstallReceivedFiles() {
         m_waitDlg.ShowWindow(SW_SHOW);
         m_waitDlg.UpdateWindow();
     }
-    if (hThread != nullptr) {
+    if (bInline) {
+        InstallWorker(this);
+    } else if (hThread != nullptr) {
         AfxWaitForWorker(hThread);
         CloseHandle(hThread);
     }

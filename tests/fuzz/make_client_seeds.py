@@ -5,11 +5,13 @@
 
 OUT_DIR/receive/         server streams: a control byte, piece sizes, then
                          the version reply, file-list header, files
+OUT_DIR/receive_fast/    the same streams, for the fast receive target
 OUT_DIR/version_record/  scrambled File.ver records, valid and not
 OUT_DIR/server_list/     scrambled Server.cnv lists
 """
 
 import os
+import shutil
 import struct
 import sys
 
@@ -95,6 +97,7 @@ def main():
     put("server_list", "count_only", scramble(b"[Server]\nCount=99999\n"))
     put("server_list", "long", scramble(servers + b"; " + b"x" * 600 + b"\n"))
     put("server_list", "long_name", scramble(b"[Server]\nCount=1\nName0=" + b"n" * 300 + b"\n"))
+    shutil.copytree(dirs["receive"], os.path.join(out, "receive_fast"))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,433 @@
+// The receive harness shared by fuzz_receive and fuzz_receive_fast (see
+// receive_harness.h): the stream's delivery through the syscall table, the
+// independent reading of the stream and the invariants checked after a run.
+
+#include "receive_harness.h"
+
+#include "client_fuzz_support.h"
+
+#include "app/settings.h"
+#include "install/install_step.h"
+#include "install/version_record.h"
+#include "platform/host/syscalls.h"
+#include "platform/host/window.h"
+#include "protocol/wire.h"
+#include "ui/resource.h"
+#include "ui/update_dlg.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char kMsgConnectFailed[] = "서버 접속에 실패했습니다.\n잠시 후 재 실행 하세요.";
+const char kMsgConnectionLost[] = "서버와의 연결이 해제 되었습니다.\n재 실행 하세요.";
+const char kMsgVersionMismatch[] = "버전이 일치하지 안습니다.\n최신 버전으로 재 설치하세요.";
+const char kMsgTooMany[] = "다운로드 받을 파일이 너무 많습니다. \n최신 버전으로 재 설치하세요.";
+const char kMsgDamaged[] = "손상된 파일이 있습니다.\n재 설치 후 다시 시작하세요.";
+const int kMaxRedirects = 8;
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    __builtin_trap();
+}
+
+// ---- The stream and its delivery ----------------------------------------------
+
+struct Delivery {
+    const std::uint8_t* stream = nullptr;
+    size_t size = 0;
+    size_t cursor = 0;
+    std::vector<size_t> pieces; // sizes, used in turn
+    size_t piece = 0;           // index into pieces
+    size_t pieceLeft = 0;       // bytes left of the current piece
+    int connection = -1;        // connections made so far, minus one
+    // Each receive's bytes: connection, offset and length in the stream.
+    struct Chunk {
+        int connection;
+        size_t offset, length;
+    };
+    std::vector<Chunk> chunks;
+    std::vector<int> peers; // the other ends of the socket pairs
+};
+
+Delivery g_d;
+
+int FakeSocket(int, int type, int) {
+    int sv[2];
+    if (::socketpair(AF_UNIX, type, 0, sv) != 0)
+        return -1;
+    g_d.peers.push_back(sv[1]);
+    ++g_d.connection;
+    return sv[0];
+}
+
+int FakeConnect(int, const sockaddr*, socklen_t) {
+    return 0;
+}
+
+ssize_t FakeRecv(int, void* buf, size_t n, int) {
+    if (g_d.cursor == g_d.size) {
+        errno = EAGAIN; // never asked for: data is only signalled while some is left
+        return -1;
+    }
+    if (g_d.pieceLeft == 0) {
+        g_d.pieceLeft = g_d.pieces[g_d.piece];
+        g_d.piece = (g_d.piece + 1) % g_d.pieces.size();
+    }
+    const size_t k = std::min({n, g_d.pieceLeft, g_d.size - g_d.cursor});
+    std::memcpy(buf, g_d.stream + g_d.cursor, k);
+    g_d.chunks.push_back({g_d.connection, g_d.cursor, k});
+    g_d.cursor += k;
+    g_d.pieceLeft -= k;
+    return static_cast<ssize_t>(k);
+}
+
+ssize_t FakeSend(int, const void*, size_t n, int) {
+    return static_cast<ssize_t>(n); // the server reads nothing the client says
+}
+
+// ---- The independent reading of the stream ------------------------------------
+
+struct ModelFile {
+    std::string name; // after substitution
+    DWORD version;
+    int group;
+    size_t bodyOffset, bodyLength, bodyHeld; // held < length: cut off
+};
+
+struct Model {
+    std::vector<ModelFile> files;  // started, in order; only the last may be cut off
+    size_t complete = 0;           // files completed
+    DWORD initial[2] = {0, 0};     // the pair before any file (File.ver's, once read)
+    const char* failure = nullptr; // the message the exchange ends with, if any
+    bool finished = false;
+};
+
+enum VersionFile { Absent = 0, ValidRecord, DamagedRecord, OtherFormat };
+
+const char* const kRecordText[] = {nullptr, "1 5 7 4", "1 5 7 9", "2 10 20 a"};
+const DWORD kRecordPair[][2] = {{0, 0}, {5, 7}, {5, 7}, {10, 20}};
+
+bool EqualNoCase(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b))
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(b[i]))
+            return false;
+    return true;
+}
+
+std::string Substitute(const std::string& name) {
+    if (EqualNoCase(name, "Update.exe"))
+        return "Update0.exe";
+    if (EqualNoCase(name, "File.ver"))
+        return "null.dat";
+    return name;
+}
+
+std::uint32_t U32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The files part of one connection, from `from` to `end` in the stream.
+void ReadFiles(const std::uint8_t* s, size_t from, size_t end, bool loopback, Model& m) {
+    size_t p = from;
+    if (end - p < 8)
+        return;
+    int left[2] = {s[p] | (s[p + 1] << 8), s[p + 2] | (s[p + 3] << 8)};
+    const std::int32_t total = static_cast<std::int32_t>(U32(s + p + 4));
+    p += 8;
+    if (total > 104857600 && !loopback) {
+        m.failure = kMsgTooMany;
+        return;
+    }
+    for (int g = 0; g < 2; ++g) {
+        for (; left[g] > 0; --left[g]) {
+            if (end - p < 10)
+                return;
+            const size_t length = s[p] | (s[p + 1] << 8);
+            const std::int32_t body = static_cast<std::int32_t>(U32(s + p + 6));
+            if (length < 11 || length > 2048 || body < 0) {
+                m.failure = kMsgVersionMismatch;
+                return;
+            }
+            if (end - p < length)
+                return;
+            const char* name = reinterpret_cast<const char*>(s + p + 10);
+            const size_t nameLength = strnlen(name, length - 10);
+            if (nameLength == length - 10 || nameLength > 256) {
+                m.failure = kMsgVersionMismatch;
+                return;
+            }
+            ModelFile f{Substitute(std::string(name, nameLength)),
+                        U32(s + p + 2),
+                        g,
+                        p + length,
+                        static_cast<size_t>(body),
+                        0};
+            p += length;
+            f.bodyHeld = std::min(f.bodyLength, end - p);
+            p += f.bodyHeld;
+            m.files.push_back(f);
+            if (f.bodyHeld < f.bodyLength)
+                return;
+            ++m.complete;
+        }
+    }
+    m.finished = true;
+}
+
+Model ReadStream(const std::vector<Delivery::Chunk>& chunks, const std::uint8_t* s,
+                 VersionFile record, bool loopback) {
+    Model m;
+    int redirects = 0;
+    size_t c = 0;
+    for (int conn = 0; c < chunks.size(); ++conn) {
+        // The version reply: the bytes after its 13 in the same receive are dropped.
+        size_t held = 0;
+        size_t replyAt = 0;
+        for (; c < chunks.size() && chunks[c].connection == conn && held < 13; ++c) {
+            if (held == 0)
+                replyAt = chunks[c].offset;
+            held += chunks[c].length;
+        }
+        if (held < 13)
+            return m;
+        const std::uint8_t* r = s + replyAt;
+        if (r[0] != 1) {
+            m.failure = kMsgVersionMismatch;
+            return m;
+        }
+        m.initial[0] = kRecordPair[record][0];
+        m.initial[1] = kRecordPair[record][1];
+        if (record == DamagedRecord) {
+            m.failure = kMsgDamaged;
+            return m;
+        }
+        if (record == OtherFormat) {
+            m.failure = kMsgVersionMismatch;
+            return m;
+        }
+        if (U32(r + 1) <= m.initial[0] && U32(r + 5) <= m.initial[1]) {
+            m.finished = true;
+            return m;
+        }
+        if (U32(r + 9) != 0 && !loopback) {
+            if (++redirects > kMaxRedirects) {
+                m.failure = kMsgConnectFailed;
+                return m;
+            }
+            while (c < chunks.size() && chunks[c].connection == conn)
+                ++c; // nothing more arrives on a closed connection
+            continue;
+        }
+        // Later receives of this connection follow one another.
+        size_t from = c < chunks.size() ? chunks[c].offset : 0, end = from;
+        for (; c < chunks.size() && chunks[c].connection == conn; ++c)
+            end = chunks[c].offset + chunks[c].length;
+        ReadFiles(s, from, end, loopback, m);
+        return m;
+    }
+    return m;
+}
+
+// ---- The run --------------------------------------------------------------------
+
+CUpdateDlg* g_dlg = nullptr;
+std::vector<std::string> g_listAtInstall; // the received-file list the install step took
+bool g_installed = false;
+
+bool WindowEnded(CUpdateDlg* dlg) {
+    HWND h = dlg->GetSafeHwnd();
+    return !tvhost::IsLiveWindow(h) || tvhost::Win(h)->endRequested;
+}
+
+void Drive(CUpdateDlg* dlg, bool loopback, int closeCode) {
+    dlg->m_socket.m_nLocalAddr = loopback ? wire::kLoopbackAddr : 0x0200007Fu;
+    while (g_d.cursor < g_d.size && dlg->m_socket.m_pOwner != nullptr && !WindowEnded(dlg)) {
+        // A full buffer with data waiting would be notified for ever.
+        if (dlg->m_nRecvLen >= UPDATE_RECV_BUFFER)
+            Fail("receive buffer full while the exchange waits");
+        dlg->m_socket.OnReceive(0);
+    }
+    if (dlg->m_socket.m_pOwner != nullptr)
+        dlg->m_socket.OnClose(closeCode);
+    if (!WindowEnded(dlg))
+        dlg->EndDialog(IDCANCEL); // the user closes the window
+}
+
+void CheckMessages(const std::vector<std::string>& boxes, const Model& m, int closeCode,
+                   bool createFailed) {
+    for (const std::string& b : boxes) {
+        const bool known = b == kMsgConnectFailed || b == kMsgVersionMismatch || b == kMsgTooMany ||
+                           b == kMsgDamaged || (b == kMsgConnectionLost && closeCode != 0) ||
+                           b.rfind("Can't create file ", 0) == 0;
+        if (!known)
+            Fail(("unexpected message: " + b).c_str());
+    }
+    if (m.failure != nullptr && !createFailed &&
+        std::find(boxes.begin(), boxes.end(), m.failure) == boxes.end())
+        Fail("the exchange's failure was not reported");
+}
+
+void CheckFiles(const Model& m, size_t k) {
+    for (size_t i = 0; i < k; ++i) {
+        const ModelFile& f = m.files[i];
+        bool later = false; // a later copy of the same name overwrote this one
+        for (size_t j = i + 1; j < m.files.size(); ++j)
+            later = later || m.files[j].name == f.name;
+        if (later)
+            continue;
+        std::string path = f.name + ".gz", data;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (!clientfuzz::ReadFile(path, data))
+            Fail("a received file has no .gz file");
+        if (data.size() != f.bodyLength ||
+            std::memcmp(data.data(), g_d.stream + f.bodyOffset, f.bodyLength) != 0)
+            Fail("a received file's .gz file is not its whole body");
+    }
+}
+
+void CheckVersions(const Model& m, size_t k, const DWORD version[2]) {
+    DWORD expect[2] = {m.initial[0], m.initial[1]};
+    for (size_t i = 0; i < k; ++i)
+        expect[m.files[i].group] = m.files[i].version;
+    if (version[0] != expect[0] || version[1] != expect[1])
+        Fail("the version pair is not that of the completed files");
+}
+
+// The install step's decompressor: takes a snapshot of the list it works
+// through and leaves every file as received.
+int32_t SnapshotDecompress(const char*) {
+    if (!g_installed) {
+        g_installed = true;
+        for (INT_PTR i = 0; i < g_dlg->m_receivedFiles.GetSize(); ++i)
+            g_listAtInstall.emplace_back(g_dlg->m_receivedFiles[i].GetString());
+    }
+    return 0;
+}
+
+} // namespace
+
+namespace receivefuzz {
+
+int RunInput(const std::uint8_t* data, size_t size) {
+    if (size < 3)
+        return 0;
+    const VersionFile record = static_cast<VersionFile>(data[0] & 3);
+    const bool loopback = (data[0] & 4) != 0;
+    const int closeCode = (data[0] & 8) ? WSAECONNRESET : 0;
+    const size_t nPieces = (data[1] & 15) + 1;
+    if (size < 2 + nPieces)
+        return 0;
+
+    clientfuzz::SilentFrontEnd& fe = clientfuzz::BeginRun();
+    for (size_t i = 0; i < nPieces; ++i) {
+        const unsigned b = data[2 + i];
+        g_d.pieces.push_back(b < 200 ? b + 1 : (b - 199) * 64);
+    }
+    g_d.stream = data + 2 + nPieces;
+    g_d.size = size - 2 - nPieces;
+    std::string initialRecord;
+    if (record != Absent) {
+        initialRecord = kRecordText[record];
+        ScrambleText(initialRecord.data());
+        clientfuzz::WriteFile("File.ver", initialRecord);
+    }
+    g_installed = false;
+    SetInstallDecompressor(SnapshotDecompress);
+
+    const tvhost::Syscalls saved = tvhost::syscalls;
+    tvhost::syscalls.socket = FakeSocket;
+    tvhost::syscalls.connect = FakeConnect;
+    tvhost::syscalls.recv = FakeRecv;
+    tvhost::syscalls.send = FakeSend;
+    g_strServerAddr = "192.0.2.1";
+    g_nServerPort = 43001;
+
+    auto* dlg = new CUpdateDlg(nullptr);
+    g_dlg = dlg;
+    fe.onModalStart = [&](UINT id, HWND) {
+        if (id == IDD_UPDATE_DIALOG)
+            Drive(dlg, loopback, closeCode);
+        else if (id == IDD_SERVER_SELECT)
+            tvhost::PostKey(tvhost::Key::Escape);
+    };
+    dlg->DoModal();
+    const DWORD version[2] = {dlg->m_nVersion[0], dlg->m_nVersion[1]};
+    const INT_PTR left = dlg->m_receivedFiles.GetSize();
+    delete dlg;
+    g_dlg = nullptr;
+    for (int fd : g_d.peers)
+        ::close(fd);
+    tvhost::syscalls = saved;
+
+    const Model m = ReadStream(g_d.chunks, g_d.stream, record, loopback);
+    bool createFailed = false;
+    for (const std::string& b : fe.boxes)
+        createFailed = createFailed || b.rfind("Can't create file ", 0) == 0;
+    CheckMessages(fe.boxes, m, closeCode, createFailed);
+    if (left != 0)
+        Fail("files were left uninstalled");
+
+    std::string recordNow;
+    const bool haveRecord = clientfuzz::ReadFile("File.ver", recordNow);
+    size_t k = g_listAtInstall.size();
+    if (!g_installed && haveRecord && recordNow != initialRecord) {
+        // Only null.dat arrived: nothing was decompressed, but the pair was
+        // recorded. Take the longest run of null.dat files that gives it.
+        size_t run = 0;
+        while (run < m.complete && m.files[run].name == "null.dat")
+            ++run;
+        k = 0;
+        DWORD pair[2] = {m.initial[0], m.initial[1]};
+        for (size_t i = 0; i < run; ++i) {
+            pair[m.files[i].group] = m.files[i].version;
+            if (pair[0] == version[0] && pair[1] == version[1])
+                k = i + 1;
+        }
+    }
+    if (k > m.complete)
+        Fail("more files received than the stream completes");
+    for (size_t i = 0; i < g_listAtInstall.size(); ++i)
+        if (g_listAtInstall[i] != m.files[i].name)
+            Fail("the received-file list is not the stream's files in order");
+    if (k < m.complete && !createFailed && m.failure == nullptr)
+        Fail("a completed file was dropped without a message");
+    if (std::getenv("TV_FUZZ_VERBOSE") != nullptr)
+        std::fprintf(stderr,
+                     "stream %zu bytes, %zu receives: %zu of %zu files completed, %zu "
+                     "installed, pair %u %u, %zu messages\n",
+                     g_d.size, g_d.chunks.size(), m.complete, m.files.size(), k, version[0],
+                     version[1], fe.boxes.size());
+    CheckFiles(m, k);
+    CheckVersions(m, k, version);
+    if (k > 0) {
+        DWORD recorded[2];
+        if (!haveRecord ||
+            ReadVersionRecordFile("File.ver", recorded) != VersionRecordStatus::Valid ||
+            recorded[0] != version[0] || recorded[1] != version[1])
+            Fail("File.ver does not record the installed files");
+    } else if (haveRecord != (record != Absent) || recordNow != initialRecord) {
+        Fail("File.ver changed although nothing was installed");
+    }
+    clientfuzz::EndRun();
+    // Everything this run allocated goes with it: libFuzzer's leak check
+    // looks closer (a whole heap scan) at every run whose allocations and
+    // frees do not match.
+    g_d = Delivery{};
+    std::vector<std::string>().swap(g_listAtInstall);
+    std::vector<std::string>().swap(fe.boxes);
+    return 0;
+}
+
+} // namespace receivefuzz
