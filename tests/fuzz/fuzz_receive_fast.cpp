@@ -12,5 +12,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    return receivefuzz::RunInput(data, size);
+    return receivefuzz::RunInput(data, size, false);
 }

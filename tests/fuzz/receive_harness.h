@@ -30,7 +30,9 @@
 
 namespace receivefuzz {
 
-// One run on one input; traps when an invariant breaks.
-int RunInput(const std::uint8_t* data, std::size_t size);
+// One run on one input; traps when an invariant breaks. workerThread: the
+// install step runs on its own thread (not SetInstallInline), and the run
+// waits for that thread to be gone before it ends.
+int RunInput(const std::uint8_t* data, std::size_t size, bool workerThread);
 
 } // namespace receivefuzz
