@@ -21,7 +21,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -313,16 +312,32 @@ const std::string& TempDir() {
     return g_temp;
 }
 
+// Plain descriptors rather than streams: both run several times per run.
 bool ReadFile(const std::string& relativePath, std::string& out) {
-    std::ifstream in(g_scratch + "/" + relativePath, std::ios::binary);
-    if (!in)
+    const int fd = ::open((g_scratch + "/" + relativePath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    out.clear();
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return n == 0;
 }
 
 void WriteFile(const std::string& relativePath, const std::string& data) {
-    std::ofstream(g_scratch + "/" + relativePath, std::ios::binary) << data;
+    const int fd = ::open((g_scratch + "/" + relativePath).c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        std::abort();
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n <= 0)
+            std::abort();
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
 }
 
 } // namespace clientfuzz
