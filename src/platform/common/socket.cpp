@@ -3,6 +3,12 @@
 // the backend's.
 #include "platform/socket.h"
 
+CAsyncSocket::CAsyncSocket() = default;
+
+CAsyncSocket::~CAsyncSocket() {
+    CAsyncSocket::Close();
+}
+
 // A notification nobody overrides is dropped, as the framework's are.
 void CAsyncSocket::OnReceive(int) {}
 void CAsyncSocket::OnSend(int) {}

@@ -199,12 +199,6 @@ void tvhost::SetConnectTimeoutMs(int ms) {
 
 // ---- 3. CAsyncSocket -----------------------------------------------------------
 
-CAsyncSocket::CAsyncSocket() = default;
-
-CAsyncSocket::~CAsyncSocket() {
-    CAsyncSocket::Close();
-}
-
 BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
                           const char* lpszSocketAddress) {
     if (m_pState || nSocketType != SOCK_STREAM) {

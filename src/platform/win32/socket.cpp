@@ -313,12 +313,6 @@ bool StartConnect(SOCKET s, ULONG addr, UINT port) {
 
 // ---- 3. CAsyncSocket ------------------------------------------------------------
 
-CAsyncSocket::CAsyncSocket() = default;
-
-CAsyncSocket::~CAsyncSocket() {
-    CAsyncSocket::Close();
-}
-
 BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent,
                           const char* lpszSocketAddress) {
     if (m_pState || nSocketType != SOCK_STREAM) {
