@@ -3,6 +3,7 @@
 // backend; the controls themselves are the backend's.
 #include "platform/wnd.h"
 
+#include "platform/common/window_message.h"
 #include "platform/common/window_text.h"
 
 #include <vector>
@@ -13,7 +14,7 @@ void CProgressCtrl::SetRange32(int nLower, int nUpper) {
 
 void CProgressCtrl::GetRange(int& nLower, int& nUpper) const {
     PBRANGE r{0, 0};
-    ::SendMessage(m_hWnd, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&r));
+    tvplatform::SendToWindow(m_hWnd, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&r));
     nLower = r.iLow;
     nUpper = r.iHigh;
 }
@@ -23,7 +24,7 @@ int CProgressCtrl::SetPos(int nPos) {
 }
 
 int CProgressCtrl::GetPos() const {
-    return static_cast<int>(::SendMessage(m_hWnd, PBM_GETPOS, 0, 0));
+    return static_cast<int>(tvplatform::SendToWindow(m_hWnd, PBM_GETPOS, 0, 0));
 }
 
 int CProgressCtrl::OffsetPos(int nPos) {

@@ -4,19 +4,20 @@
 // default procedure) is the backend's.
 #include "platform/wnd.h"
 
+#include "platform/common/window_message.h"
 #include "platform/common/window_text.h"
 
 #include <vector>
 
 void CWnd::SetWindowText(const char* lpszString) {
     tvplatform::WindowString text = tvplatform::ToWindowText(lpszString);
-    ::SendMessage(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    tvplatform::SendToWindow(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void CWnd::GetWindowText(CString& rString) const {
-    LRESULT n = ::SendMessage(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
+    LRESULT n = tvplatform::SendToWindow(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
     std::vector<TCHAR> buf(static_cast<std::size_t>(n > 0 ? n : 0) + 1, TCHAR{});
-    ::SendMessage(m_hWnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()));
+    tvplatform::SendToWindow(m_hWnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()));
     rString = tvplatform::FromWindowText(buf.data());
 }
 
@@ -31,7 +32,7 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
 }
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::SendMessage(m_hWnd, message, wParam, lParam);
+    return tvplatform::SendToWindow(m_hWnd, message, wParam, lParam);
 }
 
 BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -7,6 +7,7 @@
 //   4. SendMessage / PostMessage / IsWindow
 #include "platform/host/window.h"
 
+#include "platform/common/window_message.h"
 #include "platform/host/event_loop.h"
 #include "platform/wnd.h"
 
@@ -369,6 +370,10 @@ LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (w->pWnd)
         return w->pWnd->WindowProc(message, wParam, lParam);
     return tvhost::HostDefWindowProc(hWnd, message, wParam, lParam);
+}
+
+LRESULT tvplatform::SendToWindow(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendMessage(hWnd, message, wParam, lParam);
 }
 
 BOOL PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {

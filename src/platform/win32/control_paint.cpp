@@ -14,11 +14,22 @@ namespace tvwin32 {
 
 namespace {
 
+// The frame timer's id on a taken-over control; the controls' own timers
+// (the progress bar's marquee) use small ids.
+const UINT_PTR kFrameTimer = 0x7F46;
+
+enum class Kind {
+    Text,     // a label
+    Progress, // a progress bar
+    Caption,  // a dialog's caption: it redraws itself when given its text
+};
+
 struct Control {
     WNDPROC original = nullptr;
-    bool progress = false;
-    bool dirty = false; // changed since the last frame; invalidated once
-    ULONGLONG lastFrame = 0;
+    Kind kind = Kind::Text;
+    bool dirty = false;      // changed since the last frame
+    bool timerSet = false;   // the next frame is on the frame timer
+    ULONGLONG lastFrame = 0; // when the control last showed its state
     // Texts: the latest one, not yet shown while pending.
     std::wstring text;
     bool textKnown = false;
@@ -34,33 +45,62 @@ std::unordered_map<HWND, Control>& Controls() {
     return *map;
 }
 
+// Passes the latest state on to the window; on every frame and every
+// WM_PAINT, whoever caused it.
 void Show(HWND h, Control& c) {
     c.dirty = false;
     c.lastFrame = GetTickCount64();
+    if (c.timerSet) {
+        c.timerSet = false;
+        KillTimer(h, kFrameTimer);
+    }
     // NOTE: the control may paint inside these calls and come back here
     // through WM_PAINT; by then nothing is left to show.
     if (c.textPending) {
         c.textPending = false;
         CallWindowProcW(c.original, h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.text.c_str()));
     }
-    if (c.progress && (c.low != c.shownLow || c.high != c.shownHigh || c.pos != c.shownPos)) {
+    if (c.kind == Kind::Progress &&
+        (c.low != c.shownLow || c.high != c.shownHigh || c.pos != c.shownPos)) {
         c.shownLow = c.low, c.shownHigh = c.high, c.shownPos = c.pos;
         CallWindowProcW(c.original, h, PBM_SETRANGE32, static_cast<WPARAM>(c.low), c.high);
         CallWindowProcW(c.original, h, PBM_SETPOS, static_cast<WPARAM>(c.pos), 0);
     }
 }
 
-void Changed(HWND h, Control& c) {
-    if (!c.dirty) {
-        c.dirty = true;
-        InvalidateRect(h, nullptr, FALSE);
-    }
-    // A transfer can keep the queue busy, and WM_PAINT comes only when it is
-    // empty: a frame is forced every kFrameMs.
-    if (GetTickCount64() - c.lastFrame >= kFrameMs) {
-        c.lastFrame = GetTickCount64();
+// Shows the state now: passes it on to the window (which invalidates what
+// changed; a caption redraws itself) and paints a control at once, so the
+// system's copy is current also while the dialog is hidden.
+void Frame(HWND h, Control& c) {
+    Show(h, c);
+    if (c.kind != Kind::Caption)
         UpdateWindow(h);
+}
+
+// NOTE: an invalidated control is painted as soon as the queue runs empty,
+// which under a transfer is after nearly every notification, and under Wine
+// each paint (and each caption change) costs round trips to the Wine and X
+// servers. So a change is shown at once only when the last frame is kFrameMs
+// old (synchronously, as a busy queue would hold WM_PAINT back); otherwise
+// the frame timer shows it when that time is up.
+void Changed(HWND h, Control& c) {
+    const ULONGLONG since = GetTickCount64() - c.lastFrame;
+    c.dirty = true;
+    if (since >= kFrameMs) {
+        Frame(h, c);
+        return;
     }
+    if (!c.timerSet) {
+        c.timerSet = true;
+        SetTimer(h, kFrameTimer, static_cast<UINT>(kFrameMs - since), nullptr);
+    }
+}
+
+void FrameDue(HWND h, Control& c) {
+    c.timerSet = false;
+    KillTimer(h, kFrameTimer);
+    if (c.dirty)
+        Frame(h, c);
 }
 
 void Coerce(Control& c) {
@@ -142,17 +182,35 @@ bool IsProgressMessage(UINT message) {
     }
 }
 
+bool IsTextMessage(const Control& c, UINT message) {
+    return message == WM_SETTEXT ||
+           (c.textKnown && (message == WM_GETTEXT || message == WM_GETTEXTLENGTH));
+}
+
+// The messages the state answers; false for the ones the control handles.
+bool Answer(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (c.kind == Kind::Progress ? IsProgressMessage(message) : IsTextMessage(c, message)) {
+        result = c.kind == Kind::Progress ? ProgressMessage(h, c, message, wParam, lParam)
+                                          : TextMessage(h, c, message, wParam, lParam);
+        return true;
+    }
+    if (message == WM_TIMER && wParam == kFrameTimer) {
+        FrameDue(h, c);
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
 LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     auto it = Controls().find(h);
     if (it == Controls().end())
         return DefWindowProcW(h, message, wParam, lParam);
     Control& c = it->second;
     const WNDPROC original = c.original;
-    if (c.progress && IsProgressMessage(message))
-        return ProgressMessage(h, c, message, wParam, lParam);
-    if (!c.progress && (message == WM_SETTEXT ||
-                        (c.textKnown && (message == WM_GETTEXT || message == WM_GETTEXTLENGTH))))
-        return TextMessage(h, c, message, wParam, lParam);
+    LRESULT result;
+    if (Answer(h, c, message, wParam, lParam, result))
+        return result;
     if (message == WM_PAINT)
         Show(h, c);
     if (message == WM_NCDESTROY) {
@@ -162,12 +220,12 @@ LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam)
     return CallWindowProcW(original, h, message, wParam, lParam);
 }
 
-void TakeOver(HWND h, bool progress) {
+void TakeOver(HWND h, Kind kind) {
     if (h == nullptr || Controls().count(h))
         return;
     Control c;
-    c.progress = progress;
-    if (progress) {
+    c.kind = kind;
+    if (kind == Kind::Progress) {
         PBRANGE r = {0, 100};
         SendMessageW(h, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&r));
         c.low = c.shownLow = r.iLow;
@@ -182,6 +240,8 @@ void TakeOver(HWND h, bool progress) {
 } // namespace
 
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
+    if (!(GetWindowLongPtrW(hDlg, GWL_STYLE) & WS_CHILD))
+        TakeOver(hDlg, Kind::Caption);
     for (int i = 0; i < tmpl.nControls; ++i) {
         const DialogControl& ctl = tmpl.controls[i];
         if (ctl.nID == -1)
@@ -189,15 +249,33 @@ void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
         switch (ctl.kind) {
         case ControlKind::StaticLeft:
         case ControlKind::StaticRight:
-            TakeOver(GetDlgItem(hDlg, ctl.nID), false);
+            TakeOver(GetDlgItem(hDlg, ctl.nID), Kind::Text);
             break;
         case ControlKind::ProgressBar:
-            TakeOver(GetDlgItem(hDlg, ctl.nID), true);
+            TakeOver(GetDlgItem(hDlg, ctl.nID), Kind::Progress);
             break;
         default:
             break;
         }
     }
+}
+
+bool IsLiveControl(HWND h) {
+    return Controls().count(h) != 0;
+}
+
+void ReleaseControl(HWND h) {
+    auto it = Controls().find(h);
+    if (it == Controls().end())
+        return;
+    if (it->second.timerSet)
+        KillTimer(h, kFrameTimer);
+    Controls().erase(it);
+}
+
+bool AnswerOnUiThread(HWND h, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    auto it = Controls().find(h);
+    return it != Controls().end() && Answer(h, it->second, message, wParam, lParam, result);
 }
 
 } // namespace tvwin32

@@ -7,6 +7,8 @@
 //   3. CDC / CPaintDC
 #include "platform/win32/window.h"
 
+#include "platform/common/window_message.h"
+#include "platform/win32/control_paint.h"
 #include "platform/win32/event_loop.h"
 
 #include <memory>
@@ -114,8 +116,12 @@ CWnd* AttachedWindow(HWND hWnd) {
 
 void DetachWindow(HWND hWnd) {
     if (Entry* e = Find(hWnd)) {
-        if (e->original && IsWindow(hWnd))
+        if (e->original && IsWindow(hWnd)) {
+            // What took the window over after us (its caption) is put back
+            // with it.
+            ReleaseControl(hWnd);
             SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(e->original));
+        }
         if (e->pWnd && e->pWnd->m_hWnd == hWnd)
             e->pWnd->m_hWnd = nullptr;
         if (e->standIn)
@@ -125,7 +131,25 @@ void DetachWindow(HWND hWnd) {
     ForgetDeadWindows();
 }
 
+namespace {
+
+// NOTE: the windows whose state the backend keeps are found without the
+// system (under Wine IsWindow and SendMessage each pass into the system's
+// Unix side, and data exchange makes dozens of them per piece received).
+bool Exists(HWND hWnd) {
+    return IsLiveControl(hWnd) || ::IsWindow(hWnd);
+}
+
+} // namespace
+
 } // namespace tvwin32
+
+LRESULT tvplatform::SendToWindow(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result;
+    if (tvwin32::IsUiThread() && tvwin32::AnswerOnUiThread(hWnd, message, wParam, lParam, result))
+        return result;
+    return ::SendMessageW(hWnd, message, wParam, lParam);
+}
 
 // ---- 2. CWnd --------------------------------------------------------------------
 
@@ -146,7 +170,7 @@ CWnd::~CWnd() {
 }
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
-    if (hWnd == nullptr || !IsWindow(hWnd))
+    if (hWnd == nullptr || !tvwin32::Exists(hWnd))
         return nullptr;
     auto& e = tvwin32::Windows()[hWnd];
     if (e.pWnd)
@@ -163,7 +187,7 @@ CWnd* CWnd::GetDlgItem(int nID) const {
     if (e == nullptr || !e->original)
         return FromHandle(::GetDlgItem(m_hWnd, nID));
     auto it = e->items.find(nID);
-    if (it == e->items.end() || !::IsWindow(it->second))
+    if (it == e->items.end() || !tvwin32::Exists(it->second))
         it = e->items.insert_or_assign(nID, ::GetDlgItem(m_hWnd, nID)).first;
     return FromHandle(it->second);
 }

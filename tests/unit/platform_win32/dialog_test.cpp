@@ -169,6 +169,48 @@ TEST_F(DialogTest, ProgressBarIsTheCommonControlAndKeepsItsPositionInRange) {
     EXPECT_EQ(dlg.DoModal(), 0);
 }
 
+// The system's own copy of a window's text, as the screen (and another
+// process) sees it; no message reaches the window.
+std::wstring Shown(HWND h) {
+    wchar_t buf[256] = {};
+    InternalGetWindowText(h, buf, 256);
+    return buf;
+}
+
+void PumpFor(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    MSG msg;
+    while (GetTickCount64() < end) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(5);
+    }
+}
+
+// Labels and the caption change faster than they are drawn: a read gives the
+// latest text at once, and the screen catches up with it within a frame or
+// two, also when nothing changes after it.
+TEST_F(DialogTest, QuickChangesAreReadAtOnceAndShownWithinFrames) {
+    ScriptedDlg dlg;
+    dlg.onInit = [](ScriptedDlg& d) {
+        HWND label = GetDlgItem(d.m_hWnd, 1006);
+        for (const char* text : {"1/3", "2/3", "3/3"}) {
+            d.m_strCount = text;
+            d.UpdateData(FALSE);
+            d.SetWindowText(CString("Torvane Update - ") + text);
+        }
+        CString read;
+        d.GetWindowText(read);
+        EXPECT_EQ(read, "Torvane Update - 3/3");
+        EXPECT_EQ(Wide(label), L"3/3");
+        PumpFor(350);
+        EXPECT_EQ(Shown(label), L"3/3");
+        EXPECT_EQ(Shown(d.m_hWnd), L"Torvane Update - 3/3");
+        d.EndDialog(0);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+}
+
 TEST_F(DialogTest, ListBoxItemsSelectionAndTheErrorValueAsAddress) {
     ScriptedDlg dlg(kListDlg);
     dlg.onInit = [](ScriptedDlg& d) {
