@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace tvwin32 {
 
@@ -257,6 +258,19 @@ void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
         default:
             break;
         }
+    }
+}
+
+void ShowPendingFrames() {
+    std::vector<HWND> pending;
+    for (const auto& [h, c] : Controls())
+        if (c.dirty)
+            pending.push_back(h);
+    // NOTE: found again: showing one window may run code that changes others.
+    for (HWND h : pending) {
+        auto it = Controls().find(h);
+        if (it != Controls().end() && it->second.dirty)
+            Frame(h, it->second);
     }
 }
 

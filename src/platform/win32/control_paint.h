@@ -21,6 +21,11 @@ constexpr ULONGLONG kFrameMs = 100;
 // caption of a top-level one.
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl);
 
+// Shows every change still waiting for its frame. The restricted waits do it
+// as they begin: they dispatch no timer, and the window may be gone or hidden
+// by the time the wait is over.
+void ShowPendingFrames();
+
 // A taken-over window that exists: its entry goes with its WM_NCDESTROY, or
 // with ReleaseControl.
 bool IsLiveControl(HWND h);

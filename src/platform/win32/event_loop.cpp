@@ -2,6 +2,8 @@
 // restricted pump.
 #include "platform/win32/event_loop.h"
 
+#include "platform/win32/control_paint.h"
+
 #include <atomic>
 #include <vector>
 
@@ -93,6 +95,7 @@ HWND MessageBoxOwner() {
 }
 
 void ServeSentAndPaint() {
+    ShowPendingFrames();
     MSG msg;
     // A peek for sent messages only runs them; nothing posted is removed.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);

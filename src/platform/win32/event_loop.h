@@ -35,8 +35,9 @@ bool IsModal(HWND hDlg);
 void MarkModalEnded(HWND hDlg);
 HWND MessageBoxOwner();
 
-// One round of the restricted pump: serves messages other threads send to
-// this thread's windows and paints what is invalid; takes nothing from the
+// One round of the restricted pump: shows the changes waiting for their
+// frame, serves messages other threads send to this thread's windows and
+// paints what is invalid; takes nothing from the
 // posted queue (input, socket notifications, posted requests stay there).
 void ServeSentAndPaint();
 // The wake mask of a restricted wait: sent messages and painting.
