@@ -6,8 +6,9 @@
 //                         in the caption ("Robot Target - 40 %"), then a
 //                         panel over the window for a moment (and an error
 //                         box); exits 0
-//   close                 a window that says "ready" and then only its close
-//                         box ends: exits 7 after SC_CLOSE, 8 after a bare
+//   close                 a window that says "ready 1", "ready 2" ... every
+//                         100 ms until its close box ends it (the only way
+//                         out): exits 7 after SC_CLOSE, 8 after a bare
 //                         WM_CLOSE
 //   list N                "Server Select" with N items, the first selected:
 //                         Connect exits 10 + the selection (+50 when the
@@ -77,8 +78,10 @@ INT_PTR CALLBACK ProgressProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) 
         if (wParam == kTick) {
             Tick(dlg);
         } else if (wParam == kReady) {
-            KillTimer(dlg, kReady);
-            SetDlgItemTextW(dlg, IDC_COUNT, L"ready");
+            // On until the window closes: whenever the robot first looks, a
+            // change follows (its first look is the opening state to it).
+            static int ticks = 0;
+            SetDlgItemTextW(dlg, IDC_COUNT, (L"ready " + std::to_wstring(++ticks)).c_str());
         } else if (wParam == kPanelDone) {
             KillTimer(dlg, kPanelDone);
             SetWindowTextW(dlg, L"Robot Target");

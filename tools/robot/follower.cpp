@@ -3,10 +3,12 @@
 // way the host client's line mode prints it, and answers whatever waits for
 // the player: a message box with OK, "Server Select" with a line of stdin, a
 // close request with the close box. Between steps a cheap look every
-// kWatchMs catches a panel shown or the window hidden, which may last less
-// than a step (an install of a few small files), and takes a step at once.
+// kWatchMs catches a window shown, a panel shown or the window hidden, which
+// may last less than a step (an install of a few small files), and takes a
+// step at once.
 #include "robot.h"
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -28,12 +30,13 @@ class Follower {
     int Run();
 
   private:
-    bool SourceChanged() const;
+    bool SomethingChanged();
     int TimedOut();
     void Step();
     void Meet(HWND source);
     void FollowLine(HWND source);
     std::wstring LineOf(HWND holder) const;
+    void FinalLine();
     void Emit(const std::wstring& line);
     void EmitIfNew(const std::wstring& line);
     void FlushPending();
@@ -50,6 +53,8 @@ class Follower {
     DWORD m_timeoutMs;
     bool m_sawWindow = false;
     bool m_closeRequested = false;
+    HWND m_top = nullptr; // the topmost top-level window, and whether shown
+    bool m_topShown = false;
 
     // The window whose texts make the progress lines, its last line printed
     // (at first, what it opened with) and the newest one seen (printed when
@@ -76,20 +81,31 @@ int Follower::Run() {
     HANDLE close = CloseRequests();
     for (;;) {
         HANDLE waits[3] = {m_process.hProcess, close, m_reader ? m_reader->Done() : nullptr};
+        const double before = ClockMs();
         const DWORD r = WaitForMultipleObjects(m_reader ? 3 : 2, waits, FALSE, kWatchMs);
+        NoteLook(ClockMs() - before);
         if (r == WAIT_OBJECT_0)
             return Finish();
         if (r == WAIT_OBJECT_0 + 1)
             m_closeRequested = true;
-        if (r != WAIT_TIMEOUT || SourceChanged() || GetTickCount64() - m_lastStep >= kStepMs)
+        if (r != WAIT_TIMEOUT || SomethingChanged() || GetTickCount64() - m_lastStep >= kStepMs)
             Step();
         if (GetTickCount64() >= m_deadline)
             return TimedOut();
     }
 }
 
-// A few calls that ask the window manager only, not the program.
-bool Follower::SourceChanged() const {
+// A few calls that ask the window manager only, not the program. A window
+// shown goes to the top: met at once, before the program changes what it
+// opened with (a line the robot would otherwise take for the opening state).
+bool Follower::SomethingChanged() {
+    HWND top = GetTopWindow(nullptr);
+    const bool topShown = top != nullptr && IsWindowVisible(top);
+    if (top != m_top || topShown != m_topShown) {
+        m_top = top;
+        m_topShown = topShown;
+        return true;
+    }
     if (m_source == nullptr)
         return false;
     if (!IsWindowVisible(m_source))
@@ -106,11 +122,14 @@ int Follower::TimedOut() {
     Fail(m_sawWindow ? "the client did not end within " + limit
                      : "the client showed no window within " + limit);
     TerminateProcess(m_process.hProcess, kRobotFailure);
+    Mark("timeout");
     return kRobotFailure;
 }
 
 void Follower::Step() {
+    NoteStepStart();
     m_lastStep = GetTickCount64();
+    ForgetClosedWindows();
     m_relay.Pump();
     const std::vector<HWND> windows = VisibleTopWindows(m_process.dwProcessId);
     m_sawWindow = m_sawWindow || !windows.empty();
@@ -141,6 +160,7 @@ void Follower::Step() {
         TakeAnswer();
     if (m_closeRequested)
         TakeCloseRequest(windows);
+    NoteStepEnd();
 }
 
 // The window's texts (or its panel's), then the status its caption carries
@@ -155,28 +175,29 @@ std::wstring Follower::LineOf(HWND holder) const {
 }
 
 // A new window: what it shows at first is only what it opened with, not worth
-// a line; the lines are its changes.
+// a line; the lines are its changes. A caption that already carries a status
+// says the robot came late (a loaded machine): the window has changed since
+// it opened, and what it shows now is the first line.
 void Follower::Meet(HWND source) {
     m_source = source;
     m_holder = TextHolder(source);
     m_panels.clear();
-    for (const Control& c : Children(source))
+    for (const Control& c : Controls(source))
         if (IsClass(c, L"#32770"))
             m_panels.push_back(c.hwnd);
     const std::wstring caption = TextOf(source);
-    m_title = caption.substr(0, caption.find(L" - "));
-    m_emitted = LineOf(m_holder);
+    const size_t status = caption.find(L" - ");
+    m_title = caption.substr(0, status);
+    m_emitted = status == std::wstring::npos ? LineOf(m_holder) : std::wstring();
+    Mark("window " + Utf8(caption));
     m_pending.clear();
 }
 
 void Follower::FollowLine(HWND source) {
     if (source != m_source) {
-        // The window that went shows its final state: a hidden window's
-        // controls still hold it; of a destroyed one, the last state seen.
-        if (m_source != nullptr && IsWindow(m_source))
-            EmitIfNew(LineOf(TextHolder(m_source)));
-        else
-            FlushPending();
+        FinalLine();
+        if (m_source != nullptr)
+            Mark("window-gone");
         m_pending.clear();
         m_source = nullptr;
         if (source != nullptr)
@@ -188,6 +209,7 @@ void Follower::FollowLine(HWND source) {
     HWND holder = TextHolder(source);
     const bool switched = holder != m_holder;
     if (switched) {
+        Mark(holder != source ? "panel" : "panel-gone");
         // A panel shown or hidden redraws the whole window at once: what
         // was there before it (for a panel shown, the window's texts as
         // they stand beneath it), then what is there now.
@@ -202,9 +224,28 @@ void Follower::FollowLine(HWND source) {
         m_pending.clear();
         return;
     }
+    if (line != m_pending)
+        Mark("change " + Utf8(line));
     m_pending = line;
     if (switched || GetTickCount64() - m_lastEmit >= kLineIntervalMs)
         Emit(line);
+}
+
+// The window that went shows its final state: a hidden window's controls
+// still hold it; of a destroyed one, the last state seen. A window being
+// destroyed loses its controls one by one, and what is left of it is no
+// state it showed.
+void Follower::FinalLine() {
+    if (m_source == nullptr || !IsWindow(m_source)) {
+        FlushPending();
+        return;
+    }
+    const std::vector<HWND> known = KnownControls(m_source);
+    const std::wstring line = LineOf(TextHolder(m_source));
+    if (std::all_of(known.begin(), known.end(), [](HWND h) { return IsWindow(h) != FALSE; }))
+        EmitIfNew(line);
+    else
+        FlushPending();
 }
 
 void Follower::EmitIfNew(const std::wstring& line) {
@@ -229,6 +270,7 @@ void Follower::AnswerBox(HWND box) {
     const std::string caption = Utf8(TextOf(box));
     const std::string text = Utf8(MessageBoxText(box));
     WriteErr(caption + ": " + BoxIconName(box) + ": " + text + "\n");
+    Mark("box " + caption);
     if (HWND ok = OkButton(box))
         Click(ok);
 }
@@ -247,6 +289,7 @@ void Follower::AskForListItem(HWND dlg) {
     out += sel >= 0 ? "Number (Enter: " + std::to_string(sel + 1) + ", q: cancel): "
                     : std::string("Enter to go on, q to cancel: ");
     WriteOut(out);
+    Mark("list");
     m_asking = dlg;
     m_reader = std::make_unique<LineReader>();
     m_reader->Start();
@@ -285,10 +328,12 @@ void Follower::ActOnAnswer(bool answered, const std::string& line) {
             SelectListItem(dlg, *list, static_cast<int>(k - 1));
         if (HWND connect = DefaultButton(dlg))
             Click(connect);
+        Mark("answer connect");
         return;
     }
     if (HWND cancel = CancelButton(dlg))
         Click(cancel);
+    Mark("answer cancel");
 }
 
 void Follower::TakeCloseRequest(const std::vector<HWND>& windows) {
@@ -323,6 +368,7 @@ int Follower::Finish() {
     m_relay.Pump();
     DWORD code = 0;
     GetExitCodeProcess(m_process.hProcess, &code);
+    Mark("exit " + std::to_string(code));
     if (!m_sawWindow) {
         Fail("the client ended (exit code " + std::to_string(code) + ") without showing a window");
         return kRobotFailure;

@@ -93,6 +93,14 @@ struct Control {
 std::vector<HWND> VisibleTopWindows(DWORD pid);
 // Direct children (not grandchildren).
 std::vector<Control> Children(HWND parent);
+// The same, as first read for this window (see windows.cpp): the style's
+// WS_VISIBLE may be old.
+std::vector<Control> Controls(HWND parent);
+// The controls (and their controls) read so far for this window, as read,
+// with no look at the window now.
+std::vector<HWND> KnownControls(HWND parent);
+// Drops what was read of windows that are gone.
+void ForgetClosedWindows();
 WindowKind Classify(HWND hwnd);
 // The text a window (a control, a caption) shows.
 std::wstring TextOf(HWND hwnd);
@@ -128,6 +136,21 @@ void WarmUp();
 // compared with the system's icons; "none" when the box shows no icon;
 // "unknown" when the picture cannot be read (no display).
 std::string BoxIconName(HWND box);
+
+// ---- timings.cpp: when things happened (--timings FILE) -------------------
+
+// Records to path from now on; false when the file cannot be made.
+bool OpenTimings(const std::wstring& path);
+// The moment the times count from: the client's start.
+void StartClock();
+// With no file open these do nothing.
+void Mark(const std::string& event); // "event MS EVENT"
+double ClockMs();                    // 0 with no file open
+void NoteLook(double waitedMs);      // each look, after a wait of waitedMs
+void NoteStepStart();                // a whole step (see follower.cpp)
+void NoteStepEnd();
+// Writes the events and the gaps between looks and steps.
+void WriteTimings();
 
 // ---- follower.cpp ----------------------------------------------------------
 

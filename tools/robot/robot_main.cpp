@@ -1,4 +1,4 @@
-// torvane-robot [--timeout SECONDS] CLIENT.EXE [ARGS...]
+// torvane-robot [--timeout SECONDS] [--timings FILE] CLIENT.EXE [ARGS...]
 //
 // Starts CLIENT.EXE in the current directory with ARGS and plays the player
 // until it ends; the exit code is the client's. Output is that of the host
@@ -6,7 +6,8 @@
 // OK), the progress window's texts as throttled lines on stdout, "Server
 // Select" as a numbered list answered by one line of stdin. What the client
 // itself writes to stdout and stderr is passed on. A console Ctrl+C
-// (SIGINT to the robot under Wine) presses the close box.
+// (SIGINT to the robot under Wine) presses the close box. --timings writes
+// when the windows changed and how far apart the robot looked (benchmarks).
 #include "robot.h"
 
 #include <cwchar>
@@ -15,7 +16,8 @@ namespace {
 
 constexpr DWORD kDefaultTimeoutS = 120;
 
-const char kUsage[] = "usage: torvane-robot [--timeout SECONDS] CLIENT.EXE [ARGS...]\n";
+const char kUsage[] =
+    "usage: torvane-robot [--timeout SECONDS] [--timings FILE] CLIENT.EXE [ARGS...]\n";
 
 // One argument as the C runtime's command-line parser reads it back:
 // backslashes are literal except before a quote, where they are doubled.
@@ -113,12 +115,21 @@ bool ParseTimeout(const wchar_t* text, DWORD& ms) {
 int wmain(int argc, wchar_t** argv) {
     DWORD timeoutMs = kDefaultTimeoutS * 1000;
     int first = 1;
-    if (argc > 2 && std::wcscmp(argv[1], L"--timeout") == 0) {
-        if (!ParseTimeout(argv[2], timeoutMs)) {
-            robot::Fail("--timeout needs a number of seconds from 1 to 86400");
-            return robot::kRobotFailure;
+    for (; first + 1 < argc; first += 2) {
+        if (std::wcscmp(argv[first], L"--timeout") == 0) {
+            if (!ParseTimeout(argv[first + 1], timeoutMs)) {
+                robot::Fail("--timeout needs a number of seconds from 1 to 86400");
+                return robot::kRobotFailure;
+            }
+        } else if (std::wcscmp(argv[first], L"--timings") == 0) {
+            if (!robot::OpenTimings(argv[first + 1])) {
+                robot::Fail("cannot write the timings to " + robot::Utf8(argv[first + 1]) + ": " +
+                            SystemMessage(GetLastError()));
+                return robot::kRobotFailure;
+            }
+        } else {
+            break;
         }
-        first = 3;
     }
     if (first >= argc || argv[first][0] == L'-') {
         robot::WriteErr(kUsage);
@@ -131,6 +142,7 @@ int wmain(int argc, wchar_t** argv) {
     robot::WarmUp();
     PROCESS_INFORMATION pi{};
     robot::Relay relay;
+    robot::StartClock();
     if (!Start(argv[first], commandLine, relay, pi)) {
         robot::Fail("cannot start " + robot::Utf8(argv[first]) + ": " +
                     SystemMessage(GetLastError()));
@@ -139,5 +151,6 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(pi.hThread);
     const int code = robot::Follow(pi, relay, timeoutMs);
     CloseHandle(pi.hProcess);
+    robot::WriteTimings();
     return code;
 }

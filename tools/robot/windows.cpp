@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <map>
 
 namespace robot {
 
@@ -37,12 +38,31 @@ BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
+// Whether a control shows now (its recorded style may be older).
+bool ShowsNow(HWND hwnd) {
+    return (GetWindowLongW(hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 bool IsTextStatic(const Control& c) {
     const LONG type = c.style & SS_TYPEMASK;
-    return IsClass(c, L"Static") && (c.style & WS_VISIBLE) &&
+    return IsClass(c, L"Static") &&
            (type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT || type == SS_SIMPLE ||
-            type == SS_LEFTNOWORDWRAP);
+            type == SS_LEFTNOWORDWRAP) &&
+           ShowsNow(c.hwnd);
 }
+
+// Every look at a window from another process is a round trip through the
+// Wine server, which a busy client keeps busy too: reading each control's
+// class, id, style and place every step made a step take 25 to 70 ms on a
+// loaded machine. A dialog's controls keep those for its life, so they are
+// read once per window (again if its first or last control changes); what
+// does change, the texts and what is shown, is read every time.
+struct Layout {
+    HWND first = nullptr, last = nullptr;
+    std::vector<Control> controls;
+};
+
+std::map<HWND, Layout> g_layouts;
 
 bool IsPushButton(const Control& c) {
     const LONG type = c.style & BS_TYPEMASK;
@@ -51,9 +71,36 @@ bool IsPushButton(const Control& c) {
 
 } // namespace
 
+std::vector<Control> Controls(HWND parent) {
+    HWND first = GetWindow(parent, GW_CHILD);
+    HWND last = first ? GetWindow(first, GW_HWNDLAST) : nullptr;
+    Layout& layout = g_layouts[parent];
+    if (layout.first != first || layout.last != last || first == nullptr)
+        layout = {first, last, Children(parent)};
+    return layout.controls;
+}
+
+std::vector<HWND> KnownControls(HWND parent) {
+    std::vector<HWND> out;
+    const auto it = g_layouts.find(parent);
+    if (it == g_layouts.end())
+        return out;
+    for (const Control& c : it->second.controls) {
+        out.push_back(c.hwnd);
+        const std::vector<HWND> inner = KnownControls(c.hwnd);
+        out.insert(out.end(), inner.begin(), inner.end());
+    }
+    return out;
+}
+
+void ForgetClosedWindows() {
+    for (auto it = g_layouts.begin(); it != g_layouts.end();)
+        it = IsWindow(it->first) ? std::next(it) : g_layouts.erase(it);
+}
+
 HWND TextHolder(HWND dlg) {
-    for (const Control& c : Children(dlg))
-        if (IsClass(c, L"#32770") && (c.style & WS_VISIBLE))
+    for (const Control& c : Controls(dlg))
+        if (IsClass(c, L"#32770") && ShowsNow(c.hwnd))
             return c.hwnd;
     return dlg;
 }
@@ -88,7 +135,7 @@ bool IsClass(const Control& c, const wchar_t* cls) {
 // buttons of their own ids.
 WindowKind Classify(HWND hwnd) {
     bool hasText = false, hasStandardButton = false, hasOther = false, hasList = false;
-    for (const Control& c : Children(hwnd)) {
+    for (const Control& c : Controls(hwnd)) {
         if (IsClass(c, L"ListBox"))
             hasList = true;
         if (IsClass(c, L"Static")) {
@@ -125,7 +172,7 @@ std::wstring TextOf(HWND hwnd) {
 
 std::wstring TextsLine(HWND holder) {
     std::vector<Control> texts;
-    for (Control& c : Children(holder))
+    for (Control& c : Controls(holder))
         if (IsTextStatic(c))
             texts.push_back(std::move(c));
     std::stable_sort(texts.begin(), texts.end(), [](const Control& a, const Control& b) {
