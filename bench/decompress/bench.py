@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Output throughput of decompress_file, file to file, per format.
 
-  bench.py TOOL [--runs N] [--corpus DIR] [--scale S]
+  bench.py TOOL [--runs N] [--corpus DIR] [--scale S] [--wine TOOL.exe]
 
 TOOL is the decompress-file binary of an optimised build. The corpus (about
 100 MB of plain data at scale 1: text, executables from /usr/bin read as data,
@@ -15,6 +15,13 @@ MB/s of plain output (1 MB = 10^6 bytes) by wall clock, median and range over
 the runs; the same by the process's CPU time (user + system), median, which
 other load on the machine disturbs less; the compression ratio; and the peak
 resident size of the tool.
+
+With --wine, TOOL.exe (the Windows build of the same tool) runs under Wine
+in the project's Wine session (tools/wine/run) right after each native run,
+on the same staged files, and the table gets the Wine/native ratio of the
+best wall times (a Wine process start included, as a player would run it)
+and of the best CPU times of the two processes (the Wine server's apart),
+which a busy machine disturbs less.
 
 On a shared machine, judge a change to a decoder by instruction counts, which
 do not depend on the load: for example, for one corpus file,
@@ -141,24 +148,74 @@ def peak_rss_kb(tool, src, names, scratch):
     return int(open(out).read().split()[-1])
 
 
-def run_format(tool, src, scratch, runs):
+def timed_run(command, names, src, scratch):
+    """Wall and CPU seconds of one run over freshly staged files."""
+    stage(src, names, scratch)
+    u0 = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.perf_counter()
+    rc = subprocess.run(command + [n + ".gz" for n in names], cwd=scratch).returncode
+    dt = time.perf_counter() - t0
+    u1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if rc != 0:
+        sys.exit("%s failed with status %d in %s" % (command[-1], rc, src))
+    return dt, (u1.ru_utime - u0.ru_utime) + (u1.ru_stime - u0.ru_stime)
+
+
+def run_format(tool, src, scratch, runs, wine_command=None):
     names = sorted(n[:-3] for n in os.listdir(src) if n.endswith(".gz"))
     plain = sum(int(open(os.path.join(src, n + ".size")).read()) for n in names)
     packed = sum(os.path.getsize(os.path.join(src, n + ".gz")) for n in names)
-    rates, cpu_rates = [], []
+    rates, cpu_rates, native_times, wine_times, native_cpu, wine_cpu = [], [], [], [], [], []
     for _ in range(runs):
-        stage(src, names, scratch)
-        u0 = resource.getrusage(resource.RUSAGE_CHILDREN)
-        t0 = time.perf_counter()
-        rc = subprocess.run([tool] + [n + ".gz" for n in names], cwd=scratch).returncode
-        dt = time.perf_counter() - t0
-        u1 = resource.getrusage(resource.RUSAGE_CHILDREN)
-        if rc != 0:
-            sys.exit("decompress-file failed with status %d in %s" % (rc, src))
+        dt, cpu = timed_run([tool], names, src, scratch)
+        native_times.append(dt)
+        native_cpu.append(cpu)
         rates.append(plain / dt / 1e6)
-        cpu = (u1.ru_utime - u0.ru_utime) + (u1.ru_stime - u0.ru_stime)
         cpu_rates.append(plain / cpu / 1e6 if cpu > 0 else float("nan"))
-    return plain, packed, rates, cpu_rates, peak_rss_kb(tool, src, names, scratch)
+        if wine_command:
+            wine_dt, wine_cpu_s = timed_run(wine_command, names, src, scratch)
+            wine_times.append(wine_dt)
+            wine_cpu.append(wine_cpu_s)
+    # NOTE: best runs, which load on a shared machine disturbs least.
+    times = (min(native_times), min(wine_times) if wine_times else None,
+             min(native_cpu), min(wine_cpu) if wine_cpu else None)
+    return plain, packed, rates, cpu_rates, peak_rss_kb(tool, src, names, scratch), times
+
+
+def whole_corpus_seconds(command, corpus, formats, scratch, runs):
+    """Best wall time of one process over every format's files at once."""
+    files = []
+    for fmt in formats:
+        src = os.path.join(corpus, fmt)
+        if os.path.isdir(src):
+            files += [(src, n) for n in sorted(os.listdir(src)) if n.endswith(".gz")]
+    best = None
+    for _ in range(runs):
+        shutil.rmtree(scratch, ignore_errors=True)
+        os.makedirs(scratch)
+        names = []
+        for src, n in files:
+            name = os.path.basename(src) + "-" + n
+            shutil.copyfile(os.path.join(src, n), os.path.join(scratch, name))
+            names.append(name)
+        t0 = time.perf_counter()
+        rc = subprocess.run(command + names, cwd=scratch).returncode
+        dt = time.perf_counter() - t0
+        if rc != 0:
+            sys.exit("%s failed with status %d on the whole corpus" % (command[-1], rc))
+        best = dt if best is None else min(best, dt)
+    return best
+
+
+def wine_start_seconds(wine_command, runs):
+    """Best wall time of the Windows tool doing nothing (its usage line):
+    what starting a process under Wine costs."""
+    times = []
+    for _ in range(runs):
+        t0 = time.perf_counter()
+        subprocess.run(wine_command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times.append(time.perf_counter() - t0)
+    return min(times)
 
 
 def main():
@@ -168,21 +225,44 @@ def main():
     ap.add_argument("--corpus", default="/tmp/torvane-bench-corpus")
     ap.add_argument("--scale", type=float, default=1.0)
     ap.add_argument("--formats", default="gzip,lzw,pack,lzh")
+    ap.add_argument("--wine", help="the Windows decompress-file.exe, also run under Wine")
     a = ap.parse_args()
     make_corpus(a.corpus, a.scale)
     scratch = os.path.join(a.corpus, "scratch")
-    print("%-6s %10s %7s %9s %19s %9s %9s" % ("format", "plain MB", "ratio", "median",
-                                              "range MB/s", "cpu MB/s", "peak RSS"))
+    wine_command = None
+    if a.wine:
+        wine_run = os.path.join(HERE, "..", "..", "tools", "wine", "run")
+        wine_command = [wine_run, os.path.abspath(a.wine)]
+        # The session's start (Wine server, prefix) is no part of any run.
+        subprocess.run([wine_run, "--start"], check=True)
+    print("%-6s %10s %7s %9s %19s %9s %9s%s" % ("format", "plain MB", "ratio", "median",
+                                                "range MB/s", "cpu MB/s", "peak RSS",
+                                                "  Wine/native" if a.wine else ""))
+    totals = [0.0, 0.0]
     for fmt in a.formats.split(","):
         src = os.path.join(a.corpus, fmt)
         if not os.path.isdir(src):
             print("%-6s (no corpus: encoders not available)" % fmt)
             continue
-        plain, packed, rates, cpu_rates, rss = run_format(os.path.abspath(a.tool), src, scratch,
-                                                          a.runs)
-        print("%-6s %10.1f %7.3f %9.0f %9.0f - %-9.0f %8.0f %9s" % (
+        plain, packed, rates, cpu_rates, rss, (native_t, wine_t, native_c, wine_c) = run_format(
+            os.path.abspath(a.tool), src, scratch, a.runs, wine_command)
+        wine_ratio = wine_t / native_t if wine_t else None
+        totals[0] += native_t
+        totals[1] += wine_t or 0
+        print("%-6s %10.1f %7.3f %9.0f %9.0f - %-9.0f %8.0f %9s%s" % (
             fmt, plain / 1e6, packed / plain, statistics.median(rates), min(rates), max(rates),
-            statistics.median(cpu_rates), "%.1f MB" % (rss / 1024) if rss else "n/a"))
+            statistics.median(cpu_rates), "%.1f MB" % (rss / 1024) if rss else "n/a",
+            "  %.2f x (cpu %.2f x)" % (wine_ratio, wine_c / native_c) if wine_ratio else ""))
+    if a.wine:
+        formats = a.formats.split(",")
+        native_all = whole_corpus_seconds([os.path.abspath(a.tool)], a.corpus, formats, scratch,
+                                          a.runs)
+        wine_all = whole_corpus_seconds(wine_command, a.corpus, formats, scratch, a.runs)
+        print("whole corpus, one process each: Wine %.2f x the native time (%.2f s against "
+              "%.2f s, best runs)" % (wine_all / native_all, wine_all, native_all))
+        print("the formats one process each, summed: %.2f x" % (totals[1] / totals[0]))
+        print("a Wine process start alone (the tool's usage line): %.0f ms" %
+              (wine_start_seconds(wine_command, a.runs) * 1000))
     shutil.rmtree(scratch, ignore_errors=True)
 
 
