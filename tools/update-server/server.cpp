@@ -135,9 +135,13 @@ void Switch(ServerShared& shared) {
                 error);
         return;
     }
-    LogLine("switched to " + Describe(*next) + "; connected clients finish with snapshot " +
-            std::to_string(current->Id()));
+    // Switched before the log says so: whoever acts on the line (an operator,
+    // a script, a client started after it) gets the new snapshot.
+    const std::string line = "switched to " + Describe(*next) +
+                             "; connected clients finish with snapshot " +
+                             std::to_string(current->Id());
     shared.SetSnapshot(std::move(next));
+    LogLine(line);
 }
 
 void StartStopping(ServerShared& shared) {
