@@ -22,7 +22,6 @@ const UINT_PTR kFrameTimer = 0x7F46;
 enum class Kind {
     Text,     // a label
     Progress, // a progress bar
-    Caption,  // a dialog's caption: it redraws itself when given its text
 };
 
 struct Control {
@@ -69,21 +68,19 @@ void Show(HWND h, Control& c) {
     }
 }
 
-// Shows the state now: passes it on to the window (which invalidates what
-// changed; a caption redraws itself) and paints a control at once, so the
-// system's copy is current also while the dialog is hidden.
+// Shows the state now: passes it on to the control (which invalidates what
+// changed) and paints it at once, so the system's copy is current also while
+// the dialog is hidden.
 void Frame(HWND h, Control& c) {
     Show(h, c);
-    if (c.kind != Kind::Caption)
-        UpdateWindow(h);
+    UpdateWindow(h);
 }
 
 // NOTE: an invalidated control is painted as soon as the queue runs empty,
 // which under a transfer is after nearly every notification, and under Wine
-// each paint (and each caption change) costs round trips to the Wine and X
-// servers. So a change is shown at once only when the last frame is kFrameMs
-// old (synchronously, as a busy queue would hold WM_PAINT back); otherwise
-// the frame timer shows it when that time is up.
+// each paint costs round trips to the Wine and X servers. So a change is shown at once only when
+// the last frame is kFrameMs old (synchronously, as a busy queue would hold WM_PAINT back);
+// otherwise the frame timer shows it when that time is up.
 void Changed(HWND h, Control& c) {
     const ULONGLONG since = GetTickCount64() - c.lastFrame;
     c.dirty = true;
@@ -241,8 +238,6 @@ void TakeOver(HWND h, Kind kind) {
 } // namespace
 
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
-    if (!(GetWindowLongPtrW(hDlg, GWL_STYLE) & WS_CHILD))
-        TakeOver(hDlg, Kind::Caption);
     for (int i = 0; i < tmpl.nControls; ++i) {
         const DialogControl& ctl = tmpl.controls[i];
         if (ctl.nID == -1)
@@ -276,15 +271,6 @@ void ShowPendingFrames() {
 
 bool IsLiveControl(HWND h) {
     return Controls().count(h) != 0;
-}
-
-void ReleaseControl(HWND h) {
-    auto it = Controls().find(h);
-    if (it == Controls().end())
-        return;
-    if (it->second.timerSet)
-        KillTimer(h, kFrameTimer);
-    Controls().erase(it);
 }
 
 bool AnswerOnUiThread(HWND h, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -5,8 +5,8 @@
 // server), which would slow the transfer many times over. Here each such
 // control keeps its latest text or range and position itself, answers reads
 // from them, and shows them at most every kFrameMs, or when the window is
-// painted (UpdateWindow included). A dialog's caption, which the client
-// changes with every percent received, is held the same way.
+// painted (UpdateWindow included), or when the dialog's caption changes (the
+// client's caption carries the percentage: the two never disagree on screen).
 #pragma once
 
 #include "platform/resources.h"
@@ -17,21 +17,17 @@ namespace tvwin32 {
 constexpr ULONGLONG kFrameMs = 100;
 
 // Takes over the addressable texts and progress bars of a dialog built from
-// tmpl (controls with an id; captions with id -1 never change), and the
-// caption of a top-level one.
+// tmpl (controls with an id; captions with id -1 never change).
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl);
 
 // Shows every change still waiting for its frame. The restricted waits do it
-// as they begin: they dispatch no timer, and the window may be gone or hidden
-// by the time the wait is over.
+// as they begin (they dispatch no timer, and the window may be gone or hidden
+// by the time the wait is over), and a dialog does it before its caption
+// changes.
 void ShowPendingFrames();
 
-// A taken-over window that exists: its entry goes with its WM_NCDESTROY, or
-// with ReleaseControl.
+// A taken-over control that exists: its entry goes with its WM_NCDESTROY.
 bool IsLiveControl(HWND h);
-// Gives a window up before its procedure is put back over the one that took
-// it over (which then never sees its WM_NCDESTROY).
-void ReleaseControl(HWND h);
 
 // For a message sent on the user-interface thread: answers it from the
 // state of a taken-over window as its procedure would (a sent message of the

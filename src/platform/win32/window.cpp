@@ -70,6 +70,9 @@ LRESULT CALLBACK RoutingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
         DetachWindow(hWnd);
         return r;
     }
+    case WM_SETTEXT:
+        ShowPendingFrames(); // the labels' changes go with the caption's
+        break;
     case WM_SETCURSOR:
         if (g_waitCursorDepth > 0) {
             SetCursor(LoadCursorW(nullptr, IDC_WAIT));
@@ -116,12 +119,8 @@ CWnd* AttachedWindow(HWND hWnd) {
 
 void DetachWindow(HWND hWnd) {
     if (Entry* e = Find(hWnd)) {
-        if (e->original && IsWindow(hWnd)) {
-            // What took the window over after us (its caption) is put back
-            // with it.
-            ReleaseControl(hWnd);
+        if (e->original && IsWindow(hWnd))
             SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(e->original));
-        }
         if (e->pWnd && e->pWnd->m_hWnd == hWnd)
             e->pWnd->m_hWnd = nullptr;
         if (e->standIn)
