@@ -256,10 +256,12 @@ void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
     }
 }
 
-void ShowPendingFrames() {
+namespace {
+
+void ShowPending(bool bTextsOnly) {
     std::vector<HWND> pending;
     for (const auto& [h, c] : Controls())
-        if (c.dirty)
+        if (c.dirty && (!bTextsOnly || c.kind == Kind::Text))
             pending.push_back(h);
     // NOTE: found again: showing one window may run code that changes others.
     for (HWND h : pending) {
@@ -267,6 +269,16 @@ void ShowPendingFrames() {
         if (it != Controls().end() && it->second.dirty)
             Frame(h, it->second);
     }
+}
+
+} // namespace
+
+void ShowPendingFrames() {
+    ShowPending(false);
+}
+
+void ShowPendingTexts() {
+    ShowPending(true);
 }
 
 bool IsLiveControl(HWND h) {

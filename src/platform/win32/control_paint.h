@@ -5,8 +5,8 @@
 // server), which would slow the transfer many times over. Here each such
 // control keeps its latest text or range and position itself, answers reads
 // from them, and shows them at most every kFrameMs, or when the window is
-// painted (UpdateWindow included), or when the dialog's caption changes (the
-// client's caption carries the percentage: the two never disagree on screen).
+// painted (UpdateWindow included); labels also when the dialog's caption
+// changes (the client's caption carries the percentage).
 #pragma once
 
 #include "platform/resources.h"
@@ -21,10 +21,14 @@ constexpr ULONGLONG kFrameMs = 100;
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl);
 
 // Shows every change still waiting for its frame. The restricted waits do it
-// as they begin (they dispatch no timer, and the window may be gone or hidden
-// by the time the wait is over), and a dialog does it before its caption
-// changes.
+// as they begin: they dispatch no timer, and the window may be gone or hidden
+// by the time the wait is over.
 void ShowPendingFrames();
+// The same for the labels only: a dialog does it before its caption changes,
+// so what another process reads of the two (the system's copies of the
+// texts) never disagrees. The bars are read through messages, which their
+// state answers.
+void ShowPendingTexts();
 
 // A taken-over control that exists: its entry goes with its WM_NCDESTROY.
 bool IsLiveControl(HWND h);

@@ -71,7 +71,7 @@ LRESULT CALLBACK RoutingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
         return r;
     }
     case WM_SETTEXT:
-        ShowPendingFrames(); // the labels' changes go with the caption's
+        ShowPendingTexts(); // the labels' changes go with the caption's
         break;
     case WM_SETCURSOR:
         if (g_waitCursorDepth > 0) {
