@@ -174,6 +174,9 @@ void CUpdateDlg::InstallReceivedFiles() {
     // The panel exists only when the window's start-up got that far.
     const BOOL bPanel = IsWindow(m_waitDlg.GetSafeHwnd());
     if (bPanel) {
+        // What the window still has to draw is drawn now, beneath the panel:
+        // drawn later, it would go over it.
+        UpdateWindow();
         m_waitDlg.ShowWindow(SW_SHOW);
         m_waitDlg.UpdateWindow();
     }

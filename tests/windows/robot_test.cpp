@@ -5,6 +5,7 @@
 #include "client_session.h"
 #include "wine_paths.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -112,6 +113,16 @@ TEST_F(RobotTest, MessageBoxAfterProgressComesAfterTheProgressItFollows) {
     EXPECT_NE(r.out.find("File Count 3/3, Current 30/30 - 100 %\n"), std::string::npos) << r.out;
 }
 
+TEST_F(RobotTest, HeldBoxIsAnsweredOnlyAfterTheHold) {
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = Run({"box", "warning", "held"}, "", {"--hold", "2"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err, "showing a box\nRobot Target: warning: held\n");
+    // A lower bound only: OK must not be pressed before the hold is over.
+    EXPECT_GE(took, std::chrono::seconds(2));
+}
+
 struct ListCase {
     const char* input;
     int exitCode; // 10 + selection, +50 when the list told of a new one; 3: cancelled
@@ -182,6 +193,7 @@ TEST_F(RobotTest, OwnFailuresExitWith125AndSaySo) {
              Case{{"hang"}, {"--timeout", "2"}, "the client showed no window within 2 s"},
              Case{{"close"}, {"--timeout", "3"}, "the client did not end within 3 s"},
              Case{{}, {"--timeout", "0"}, "--timeout needs a number of seconds"},
+             Case{{}, {"--hold", "-1"}, "--hold needs a number of seconds"},
          }) {
         const RunResult r = Run(c.targetArgs, "", c.robotArgs);
         EXPECT_EQ(r.exitCode, 125) << c.message;

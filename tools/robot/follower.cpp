@@ -24,9 +24,9 @@ constexpr ULONGLONG kDoubleRequestMs = 300;
 
 class Follower {
   public:
-    Follower(const PROCESS_INFORMATION& p, Relay& relay, DWORD timeoutMs)
+    Follower(const PROCESS_INFORMATION& p, Relay& relay, DWORD timeoutMs, DWORD holdMs)
         : m_process(p), m_relay(relay), m_deadline(GetTickCount64() + timeoutMs),
-          m_timeoutMs(timeoutMs) {}
+          m_timeoutMs(timeoutMs), m_holdMs(holdMs) {}
     int Run();
 
   private:
@@ -41,6 +41,7 @@ class Follower {
     void EmitIfNew(const std::wstring& line);
     void FlushPending();
     void AnswerBox(HWND box);
+    void ReleaseHeldBoxes();
     void AskForListItem(HWND dlg);
     void TakeAnswer();
     void ActOnAnswer(bool answered, const std::string& line);
@@ -51,6 +52,7 @@ class Follower {
     Relay& m_relay;
     ULONGLONG m_deadline;
     DWORD m_timeoutMs;
+    DWORD m_holdMs;
     bool m_sawWindow = false;
     bool m_closeRequested = false;
     HWND m_top = nullptr; // the topmost top-level window, and whether shown
@@ -71,6 +73,11 @@ class Follower {
     ULONGLONG m_lastCloseAt = 0; // when a close request was last acted on
 
     std::set<HWND> m_answeredBoxes;
+    struct HeldBox {
+        HWND box;
+        ULONGLONG due;
+    };
+    std::vector<HeldBox> m_heldBoxes; // seen and printed, OK not pressed yet
     std::set<HWND> m_askedLists;
     HWND m_asking = nullptr; // the list dialog waiting for stdin
     std::unique_ptr<LineReader> m_reader;
@@ -153,6 +160,7 @@ void Follower::Step() {
     for (HWND box : boxes)
         if (m_answeredBoxes.insert(box).second)
             AnswerBox(box);
+    ReleaseHeldBoxes();
     for (HWND dlg : lists)
         if (m_asking == nullptr && m_askedLists.insert(dlg).second)
             AskForListItem(dlg);
@@ -271,8 +279,21 @@ void Follower::AnswerBox(HWND box) {
     const std::string text = Utf8(MessageBoxText(box));
     WriteErr(caption + ": " + BoxIconName(box) + ": " + text + "\n");
     Mark("box " + caption);
-    if (HWND ok = OkButton(box))
-        Click(ok);
+    m_heldBoxes.push_back({box, GetTickCount64() + m_holdMs});
+}
+
+void Follower::ReleaseHeldBoxes() {
+    const ULONGLONG now = GetTickCount64();
+    for (auto i = m_heldBoxes.begin(); i != m_heldBoxes.end();) {
+        if (i->due > now) {
+            ++i;
+            continue;
+        }
+        if (IsWindow(i->box))
+            if (HWND ok = OkButton(i->box))
+                Click(ok);
+        i = m_heldBoxes.erase(i);
+    }
 }
 
 void Follower::AskForListItem(HWND dlg) {
@@ -378,8 +399,8 @@ int Follower::Finish() {
 
 } // namespace
 
-int Follow(const PROCESS_INFORMATION& process, Relay& relay, DWORD timeoutMs) {
-    Follower f(process, relay, timeoutMs);
+int Follow(const PROCESS_INFORMATION& process, Relay& relay, DWORD timeoutMs, DWORD holdMs) {
+    Follower f(process, relay, timeoutMs, holdMs);
     return f.Run();
 }
 

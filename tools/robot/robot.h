@@ -155,7 +155,7 @@ void WriteTimings();
 // ---- follower.cpp ----------------------------------------------------------
 
 // Follows the started process until it ends, passing on its output; returns
-// the robot's exit code.
-int Follow(const PROCESS_INFORMATION& process, Relay& relay, DWORD timeoutMs);
+// the robot's exit code. A message box is answered holdMs after its line.
+int Follow(const PROCESS_INFORMATION& process, Relay& relay, DWORD timeoutMs, DWORD holdMs);
 
 } // namespace robot

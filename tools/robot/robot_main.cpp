@@ -1,4 +1,4 @@
-// torvane-robot [--timeout SECONDS] [--timings FILE] CLIENT.EXE [ARGS...]
+// torvane-robot [--timeout SECONDS] [--hold SECONDS] [--timings FILE] CLIENT.EXE [ARGS...]
 //
 // Starts CLIENT.EXE in the current directory with ARGS and plays the player
 // until it ends; the exit code is the client's. Output is that of the host
@@ -6,8 +6,10 @@
 // OK), the progress window's texts as throttled lines on stdout, "Server
 // Select" as a numbered list answered by one line of stdin. What the client
 // itself writes to stdout and stderr is passed on. A console Ctrl+C
-// (SIGINT to the robot under Wine) presses the close box. --timings writes
-// when the windows changed and how far apart the robot looked (benchmarks).
+// (SIGINT to the robot under Wine) presses the close box. --hold leaves each
+// message box up that long after its line, for a person watching or a
+// screenshot. --timings writes when the windows changed and how far apart
+// the robot looked (benchmarks).
 #include "robot.h"
 
 #include <cwchar>
@@ -17,7 +19,8 @@ namespace {
 constexpr DWORD kDefaultTimeoutS = 120;
 
 const char kUsage[] =
-    "usage: torvane-robot [--timeout SECONDS] [--timings FILE] CLIENT.EXE [ARGS...]\n";
+    "usage: torvane-robot [--timeout SECONDS] [--hold SECONDS] [--timings FILE] CLIENT.EXE "
+    "[ARGS...]\n";
 
 // One argument as the C runtime's command-line parser reads it back:
 // backslashes are literal except before a quote, where they are doubled.
@@ -101,10 +104,10 @@ bool Start(const std::wstring& exe, const std::wstring& commandLine, robot::Rela
     return true;
 }
 
-bool ParseTimeout(const wchar_t* text, DWORD& ms) {
+bool ParseSeconds(const wchar_t* text, unsigned long least, DWORD& ms) {
     wchar_t* end = nullptr;
     const unsigned long s = std::wcstoul(text, &end, 10);
-    if (end == text || *end != L'\0' || s == 0 || s > 86400)
+    if (end == text || *end != L'\0' || text[0] == L'-' || s < least || s > 86400)
         return false;
     ms = static_cast<DWORD>(s * 1000);
     return true;
@@ -114,11 +117,17 @@ bool ParseTimeout(const wchar_t* text, DWORD& ms) {
 
 int wmain(int argc, wchar_t** argv) {
     DWORD timeoutMs = kDefaultTimeoutS * 1000;
+    DWORD holdMs = 0;
     int first = 1;
     for (; first + 1 < argc; first += 2) {
         if (std::wcscmp(argv[first], L"--timeout") == 0) {
-            if (!ParseTimeout(argv[first + 1], timeoutMs)) {
+            if (!ParseSeconds(argv[first + 1], 1, timeoutMs)) {
                 robot::Fail("--timeout needs a number of seconds from 1 to 86400");
+                return robot::kRobotFailure;
+            }
+        } else if (std::wcscmp(argv[first], L"--hold") == 0) {
+            if (!ParseSeconds(argv[first + 1], 0, holdMs)) {
+                robot::Fail("--hold needs a number of seconds from 0 to 86400");
                 return robot::kRobotFailure;
             }
         } else if (std::wcscmp(argv[first], L"--timings") == 0) {
@@ -149,7 +158,7 @@ int wmain(int argc, wchar_t** argv) {
         return robot::kRobotFailure;
     }
     CloseHandle(pi.hThread);
-    const int code = robot::Follow(pi, relay, timeoutMs);
+    const int code = robot::Follow(pi, relay, timeoutMs, holdMs);
     CloseHandle(pi.hProcess);
     robot::WriteTimings();
     return code;
