@@ -43,6 +43,11 @@ INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
     GetWindowRect(hWnd, &before);
     const BOOL bFocusDefault = init->pDlg->OnInitDialog();
     CenterIfNotMoved(init->pDlg, hWnd, before);
+    // WM_PAINT waits for an empty queue, which a transfer started in
+    // OnInitDialog may not leave for its whole length: the texts that never
+    // change would stay undrawn. A posted request is taken in turn.
+    if (!(GetWindowLongPtrW(hWnd, GWL_STYLE) & WS_CHILD))
+        PostMessageW(hWnd, tvwin32::kPaintShownMessage, 0, 0);
     return bFocusDefault;
 }
 

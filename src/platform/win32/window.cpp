@@ -89,6 +89,9 @@ LRESULT CALLBACK RoutingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
             ShowWindow(hWnd, SW_HIDE);
         }
         return 0;
+    case kPaintShownMessage:
+        RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        return 0;
     default:
         break;
     }

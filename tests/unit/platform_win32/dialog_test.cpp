@@ -5,6 +5,7 @@
 #include "platform/afx.h"
 #include "robot.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -334,6 +335,54 @@ unsigned __stdcall WorkerShowsBox(void* arg) {
     return 0;
 }
 
+// How many colours the window shows in the child's place, read from the
+// window's own pixels (another window over it does not count).
+int ColoursOver(HWND hwnd, HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC dc = GetDC(hwnd);
+    HDC mem = CreateCompatibleDC(dc);
+    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, dc, r.left, r.top, SRCCOPY);
+    SelectObject(mem, old);
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<DWORD> px(static_cast<size_t>(w) * h);
+    GetDIBits(mem, bmp, 0, h, px.data(), &bi, DIB_RGB_COLORS);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd, dc);
+    std::sort(px.begin(), px.end());
+    return static_cast<int>(std::unique(px.begin(), px.end()) - px.begin());
+}
+
+// A run kept busy from OnInitDialog on (a transfer's stream of socket
+// notifications), so that the queue is never empty, still draws the texts
+// that never change.
+TEST_F(DialogTest, BusyRunStillDrawsTheFixedTexts) {
+    ScriptedDlg dlg;
+    int colours = -1;
+    ULONGLONG until = 0;
+    dlg.onInit = [&](ScriptedDlg& d) {
+        until = GetTickCount64() + 500;
+        d.PostMessage(WM_APP + 1);
+    };
+    dlg.onApp = [&](ScriptedDlg& d, UINT, WPARAM) {
+        if (GetTickCount64() < until) {
+            d.PostMessage(WM_APP + 1);
+            return;
+        }
+        HWND label = FindWindowExW(d.m_hWnd, nullptr, L"Static", L"File Count");
+        ASSERT_NE(label, nullptr);
+        colours = ColoursOver(d.m_hWnd, label);
+        d.EndDialog(9);
+    };
+    EXPECT_EQ(dlg.DoModal(), 9);
+    EXPECT_GT(colours, 1) << "the label was never drawn";
+}
 // While the user-interface thread waits for the worker, the worker's box is
 // shown over the dialog and answered; what was posted meanwhile (the worker's
 // end request included) is taken only when the run has control again.

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The Windows demo end to end, on the programs this build made: it plays the
+# update and saves its four pictures, each a PNG file.
+#   demo_smoke.sh SOURCE_DIR HOST_BUILD_DIR WINDOWS_BUILD_DIR OUT_DIR
+set -euo pipefail
+src=$1 out=$4
+rm -rf "$out"
+mkdir -p "$out"
+log=$out/demo.log
+if ! TV_DEMO_DIR=$out/demo TV_DEMO_HOST_BIN=$2 TV_DEMO_WIN_BIN=$3 \
+  bash "$src/tools/demo/run" --windows </dev/null >"$log" 2>&1; then
+  cat "$log"
+  echo "the demo failed"
+  exit 1
+fi
+missing=0
+for name in 1-transfer 2-please-wait 3-server-select 4-message-box; do
+  f=$out/demo/screenshots/$name.png
+  if [ ! -s "$f" ] || [ "$(head -c 4 "$f" | tail -c 3)" != PNG ]; then
+    echo "no picture $name.png"
+    missing=1
+  fi
+done
+if [ $missing -ne 0 ]; then
+  cat "$log"
+  exit 1
+fi
+echo "the demo saved its 4 pictures"
