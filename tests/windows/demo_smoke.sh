@@ -25,4 +25,5 @@ if [ $missing -ne 0 ]; then
   cat "$log"
   exit 1
 fi
+rm -rf "$out/demo" # its content and the player's copy: tens of MB
 echo "the demo saved its 4 pictures"

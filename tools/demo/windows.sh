@@ -7,7 +7,7 @@
 # taken at once may show the old texts.
 shot_settle=0.15
 # How long the robot leaves the message box up: time for its picture.
-box_hold=3
+box_hold=2
 
 windows_prepare() {
     local missing=() tool
