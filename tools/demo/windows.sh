@@ -85,7 +85,8 @@ robot_follow() {
             $window_shots || continue
             if [[ $line =~ \ -\ ([0-9]+)\ %(\ |$) ]] && ! $taken_transfer; then
                 pct=${BASH_REMATCH[1]}
-                if [ "$pct" -ge 15 ] && [ "$pct" -le 85 ]; then
+                # Early: the window has moved on by the time of the picture.
+                if [ "$pct" -ge 10 ] && [ "$pct" -le 50 ]; then
                     shoot '^Torvane Update' "$shots/1-transfer.png"
                     taken_transfer=true
                 fi

@@ -97,6 +97,9 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     HWND h = CreateDialogIndirectParamW(tvwin32::Instance(), tvwin32::AsDialogTemplate(bytes),
                                         ParentWindow(pParentWnd), DialogProc,
                                         reinterpret_cast<LPARAM>(&init));
+    // A child dialog is a panel over its parent's controls, not beneath them.
+    if (h != nullptr && (GetWindowLongPtrW(h, GWL_STYLE) & WS_CHILD))
+        ::SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     return h != nullptr;
 }
 

@@ -73,7 +73,9 @@ void WriteItem(TemplateWriter& w, const DialogControl& c) {
     w.AlignDword();
     w.Dword(0); // help id
     w.Dword(0); // extended style
-    w.Dword(c.style);
+    // Clipped by the siblings above it: a panel shown over the dialog (the
+    // please-wait panel) stays whole when a control beneath it repaints.
+    w.Dword(c.style | WS_CLIPSIBLINGS);
     w.Word(static_cast<WORD>(c.x));
     w.Word(static_cast<WORD>(c.y));
     w.Word(static_cast<WORD>(c.cx));

@@ -383,6 +383,35 @@ TEST_F(DialogTest, BusyRunStillDrawsTheFixedTexts) {
     EXPECT_EQ(dlg.DoModal(), 9);
     EXPECT_GT(colours, 1) << "the label was never drawn";
 }
+
+// The panel lies over the dialog's controls: a label beneath it that changes
+// and repaints after the panel is shown does not draw through it.
+TEST_F(DialogTest, PanelStaysOverTheControlsThatRepaintBeneathIt) {
+    ScriptedDlg dlg, panel(kPanelDlg);
+    int colours = -1;
+    dlg.onInit = [&](ScriptedDlg& d) {
+        panel.Create(kPanelDlg, &d);
+        d.PostMessage(WM_APP + 1);
+    };
+    dlg.onApp = [&](ScriptedDlg& d, UINT, WPARAM) {
+        panel.ShowWindow(SW_SHOW);
+        panel.UpdateWindow();
+        HWND label = GetDlgItem(d.m_hWnd, 1001);
+        SetWindowTextW(label, L"WWWWWWWWWWWWWWWWWWWW");
+        // Long enough for any frame the label waits for.
+        const ULONGLONG until = GetTickCount64() + 300;
+        for (MSG m; GetTickCount64() < until;) {
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&m);
+            Sleep(10);
+        }
+        d.UpdateWindow();
+        colours = ColoursOver(d.m_hWnd, label);
+        d.EndDialog(9);
+    };
+    EXPECT_EQ(dlg.DoModal(), 9);
+    EXPECT_EQ(colours, 1) << "the label's text shows through the panel";
+}
 // While the user-interface thread waits for the worker, the worker's box is
 // shown over the dialog and answered; what was posted meanwhile (the worker's
 // end request included) is taken only when the run has control again.
