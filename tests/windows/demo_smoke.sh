@@ -3,6 +3,12 @@
 # update and saves its four pictures, each a PNG file.
 #   demo_smoke.sh SOURCE_DIR HOST_BUILD_DIR WINDOWS_BUILD_DIR OUT_DIR
 set -euo pipefail
+# A Wine service the demo brings up lives on with whatever it inherited:
+# ctest's own descriptors must not be among them, or ctest waits for them.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+done
 src=$1 out=$4
 rm -rf "$out"
 mkdir -p "$out"
