@@ -85,9 +85,14 @@ robot_follow() {
             $window_shots || continue
             if [[ $line =~ \ -\ ([0-9]+)\ %(\ |$) ]] && ! $taken_transfer; then
                 pct=${BASH_REMATCH[1]}
-                # Early: the window has moved on by the time of the picture.
-                if [ "$pct" -ge 10 ] && [ "$pct" -le 50 ]; then
+                # On loopback the transfer is over before a picture is
+                # taken: the server is held still for it (what it had sent
+                # still arrives, then the window waits).
+                if [ "$pct" -ge 5 ] && [ "$pct" -le 90 ] && [ -n "$server_pid" ]; then
+                    kill -STOP "$server_pid"
+                    sleep 0.5
                     shoot '^Torvane Update' "$shots/1-transfer.png"
+                    kill -CONT "$server_pid"
                     taken_transfer=true
                 fi
             elif [[ $line == "파일을 갱신중"* ]] && [ "$panel" != progress ]; then
