@@ -5,7 +5,9 @@
 //   progress STEPS [box]  counters that advance every 40 ms, the percentage
 //                         in the caption ("Robot Target - 40 %"), then a
 //                         panel over the window for a moment (and an error
-//                         box); exits 0
+//                         box); exits 0. Writes progress-ms.txt: the
+//                         milliseconds from the first step to the last, as
+//                         a loaded machine stretched them
 //   close                 a window that says "ready 1", "ready 2" ... every
 //                         100 ms until its close box ends it (the only way
 //                         out): exits 7 after SC_CLOSE, 8 after a bare
@@ -28,6 +30,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -41,6 +44,7 @@ const UINT_PTR kEnd = 4;
 
 int g_steps = 0;
 int g_step = 0;
+ULONGLONG g_firstStepAt = 0;
 bool g_boxAtEnd = false;
 bool g_sawSysClose = false;
 bool g_selectionChanged = false;
@@ -49,8 +53,18 @@ void SetCounter(HWND dlg, int id, int n, int total) {
     SetDlgItemTextW(dlg, id, (std::to_wstring(n) + L"/" + std::to_wstring(total)).c_str());
 }
 
+// A throttled reader of the window may print one line per interval of
+// this span, however long the timer really took.
+void RecordProgressSpan() {
+    if (FILE* f = std::fopen("progress-ms.txt", "w")) {
+        std::fprintf(f, "%llu\n", GetTickCount64() - g_firstStepAt);
+        std::fclose(f);
+    }
+}
+
 void Tick(HWND dlg) {
-    ++g_step;
+    if (++g_step == 1)
+        g_firstStepAt = GetTickCount64();
     SetCounter(dlg, IDC_COUNT, g_step, g_steps);
     SetCounter(dlg, IDC_CURRENT, g_step * 10, g_steps * 10);
     SendDlgItemMessageW(dlg, IDC_BAR, PBM_SETPOS, static_cast<WPARAM>(g_step), 0);
@@ -59,6 +73,7 @@ void Tick(HWND dlg) {
     if (g_step < g_steps)
         return;
     KillTimer(dlg, kTick);
+    RecordProgressSpan();
     HWND panel = CreateDialogW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PANEL), dlg,
                                [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; });
     ShowWindow(panel, SW_SHOW);
