@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -64,11 +65,41 @@ std::string Absolute(const char* path) {
     return out.empty() ? "/" : out;
 }
 
+// Where libFuzzer writes a finding's input (-artifact_prefix,
+// -exact_artifact_path), absolute. It does so in the middle of the run that
+// failed, guard armed: without these the finding would trap here and be lost.
+std::vector<std::string> g_artifactPaths;
+
+void NoteArtifactPaths() {
+    const int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    std::string args;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        args.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    for (size_t i = 0; i < args.size(); i = args.find('\0', i) + 1) {
+        const char* arg = args.c_str() + i;
+        for (const char* flag : {"-artifact_prefix=", "-exact_artifact_path="})
+            if (std::strncmp(arg, flag, std::strlen(flag)) == 0 && arg[std::strlen(flag)] != '\0')
+                g_artifactPaths.push_back(Absolute(arg + std::strlen(flag)));
+    }
+}
+
+bool IsArtifactPath(const std::string& abs) {
+    for (const std::string& prefix : g_artifactPaths)
+        if (abs.compare(0, prefix.size(), prefix) == 0)
+            return true;
+    return false;
+}
+
 void CheckPath(const char* path) {
     if (!g_guardArmed || path == nullptr)
         return;
     const std::string abs = Absolute(path);
-    if (abs.compare(0, g_jail.size() + 1, g_jail + "/") != 0) {
+    if (abs.compare(0, g_jail.size() + 1, g_jail + "/") != 0 && !IsArtifactPath(abs)) {
         std::fprintf(stderr, "client touched a path outside its directory: %s\n", path);
         __builtin_trap();
     }
@@ -155,6 +186,7 @@ void SetUpOnce() {
     if (::getcwd(cwd, sizeof cwd) == nullptr)
         std::abort();
     g_home = cwd;
+    NoteArtifactPaths();
     // Memory-backed where there is one: every run creates and deletes files.
     std::string base = fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
     std::string tmpl = base + "/tv-client-fuzz-XXXXXX";

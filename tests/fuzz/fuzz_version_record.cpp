@@ -44,6 +44,10 @@ bool Simple(const std::string& text) {
         if (fields < 3 && i < text.size() && text[i] == '-')
             ++i;
         const size_t digits = i;
+        // "%x" takes a "0x" before the check's digits; the record's reader
+        // does not (it stops at the x).
+        if (fields == 3 && (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0))
+            return false;
         while (i < text.size() && (fields == 3 ? std::isxdigit(static_cast<unsigned char>(text[i]))
                                                : std::isdigit(static_cast<unsigned char>(text[i]))))
             ++i;
