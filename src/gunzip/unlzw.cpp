@@ -25,6 +25,7 @@ constexpr int kMaxBits = 16;           // widest code this reader accepts
 constexpr int kClearCode = 256;        // in block mode only
 constexpr unsigned kStageSize = 16384; // output piece size
 constexpr unsigned kMinHeld = 64;      // fewer held bytes than this: read more
+constexpr unsigned kShortString = 16;  // strings this long are staged in one fixed copy
 constexpr int kFlagBlockMode = 0x80;
 constexpr int kFlagReserved = 0x60;
 constexpr int kFlagMaxBits = 0x1F;
@@ -50,9 +51,14 @@ uint8_t* suffix_of() {
     return window_buffer;
 }
 
+// The stack ends kShortString bytes before the buffer does, so a fixed copy of
+// a short string from it stays inside the buffer. The longest string, one per
+// code above 255 plus one byte, still fits.
 uint8_t* stack_top() {
-    return reinterpret_cast<uint8_t*>(distance_buffer) + sizeof(distance_buffer);
+    return reinterpret_cast<uint8_t*>(distance_buffer) + sizeof(distance_buffer) - kShortString;
 }
+static_assert(sizeof(distance_buffer) - kShortString >= (1u << kMaxBits) - 256 + 2);
+static_assert(kStageSize + kShortString <= sizeof(output_buffer));
 
 // ------------------------------------------------------------------ input
 
@@ -124,6 +130,21 @@ void stage(LzwState& s, const uint8_t* bytes, unsigned n) {
     s.out_fill += n;
 }
 
+// Most strings are a few bytes long. A copy of a fixed kShortString bytes is a
+// few instructions, where a call of the C runtime's memcpy for a handful of
+// bytes costs more than the copy (Wine's moves short tails a byte at a time).
+// The bytes past the string land in the staging area's free part and are
+// overwritten by the next string.
+void stage_string(LzwState& s, const uint8_t* sp) {
+    unsigned n = static_cast<unsigned>(stack_top() - sp);
+    if (n <= kShortString && s.out_fill + n < kStageSize) {
+        std::memcpy(output_buffer + s.out_fill, sp, kShortString);
+        s.out_fill += n;
+        return;
+    }
+    stage(s, sp, n);
+}
+
 [[noreturn]] void corrupt_after_flush(LzwState& s) {
     write_staged(s);
     fatal_error("corrupt input. Use zcat to recover some data.");
@@ -158,7 +179,7 @@ bool decode_code(LzwState& s, int code) {
     }
     s.first_byte = suffix[code];
     *--sp = static_cast<uint8_t>(code);
-    stage(s, sp, static_cast<unsigned>(stack_top() - sp));
+    stage_string(s, sp);
 
     if (s.free_code < s.limit) {
         prefix_table[s.free_code] = static_cast<uint16_t>(s.prev);

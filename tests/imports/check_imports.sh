@@ -10,6 +10,10 @@ dir=$2
 # that ships with Windows (cabinet.dll) is left out on purpose.
 allowed='^(kernel32|kernelbase|ntdll|msvcrt|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|advapi32|ole32|oleaut32|ws2_32|wsock32|mswsock|iphlpapi|version|winmm|uxtheme|imm32|bcrypt|crypt32|secur32|api-ms-win-[a-z0-9-]+)\.dll$'
 
+# The decompressor tool opens no socket: loading Windows Sockets would only
+# add to each of its starts.
+socketless='^decompress-file\.exe$'
+
 status=0
 count=0
 while IFS= read -r -d '' exe; do
@@ -24,6 +28,10 @@ while IFS= read -r -d '' exe; do
     lower=$(printf '%s' "$dll" | tr 'A-Z' 'a-z')
     if ! [[ $lower =~ $allowed ]]; then
       echo "$exe imports $dll, which is not a Windows system library" >&2
+      status=1
+    fi
+    if [[ ${exe##*/} =~ $socketless && $lower =~ ^(ws2_32|wsock32|mswsock)\.dll$ ]]; then
+      echo "$exe imports $dll, though it opens no socket" >&2
       status=1
     fi
   done <<<"$dlls"

@@ -1,9 +1,12 @@
 // Windows backend: the system-call table and its real entries.
 #include "platform/win32/syscalls.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <fcntl.h>
 #include <io.h>
+#include <type_traits>
 
 namespace tvwin32 {
 
@@ -81,6 +84,56 @@ unsigned long real_set_attributes(const char* path, unsigned long attributes) {
     return ::SetFileAttributesA(path, attributes) ? 0 : ::GetLastError();
 }
 
+// Windows Sockets, bound on first use: a program that opens no socket (the
+// decompressor tool) never loads ws2_32.dll, whose loading would add to every
+// start of it. Nothing here names a Windows Sockets function, so this file
+// does not make the linker import one. Only from the system directory, never
+// a copy planted beside the program.
+HMODULE winsock_module() {
+    static const HMODULE module =
+        ::LoadLibraryExA("ws2_32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return module;
+}
+
+template <size_t N> struct EntryName {
+    char text[N];
+    constexpr EntryName(const char (&name)[N]) { std::copy_n(name, N, text); }
+};
+
+// The entry's real function, or null if Windows Sockets cannot be loaded.
+template <EntryName Name, typename Fn> Fn winsock_entry() {
+    static const Fn fn = [] {
+        HMODULE module = winsock_module();
+        return module == nullptr ? nullptr
+                                 : reinterpret_cast<Fn>(reinterpret_cast<void*>(
+                                       ::GetProcAddress(module, Name.text)));
+    }();
+    return fn;
+}
+
+template <EntryName Name, typename Fn> struct Winsock;
+
+// Without the library every call fails as Windows Sockets would before a
+// successful start-up: its failure value and WSANOTINITIALISED.
+template <EntryName Name, typename R, typename... Args> struct Winsock<Name, R (*)(Args...)> {
+    static R call(Args... args) {
+        if (auto fn = winsock_entry<Name, R (*)(Args...)>())
+            return fn(args...);
+        ::SetLastError(WSANOTINITIALISED);
+        if constexpr (std::is_pointer_v<R>)
+            return nullptr;
+        else
+            return static_cast<R>(-1); // SOCKET_ERROR, INVALID_SOCKET
+    }
+};
+
+// WSAStartup returns its error rather than setting it.
+int lazy_WSAStartup(WORD version, WSADATA* data) {
+    if (auto fn = winsock_entry<"WSAStartup", decltype(Syscalls::WSAStartup)>())
+        return fn(version, data);
+    return WSASYSNOTREADY;
+}
+
 const Syscalls kReal = {
     .open = real_open,
     .read = ::_read,
@@ -95,17 +148,18 @@ const Syscalls kReal = {
     .set_attributes = real_set_attributes,
     .rename = real_rename,
     .set_file_times = real_set_file_times,
-    .WSAStartup = ::WSAStartup,
-    .socket = ::socket,
-    .bind = ::bind,
-    .WSAAsyncSelect = ::WSAAsyncSelect,
-    .connect = ::connect,
-    .recv = ::recv,
-    .send = ::send,
-    .getsockname = ::getsockname,
-    .getpeername = ::getpeername,
-    .ioctlsocket = ::ioctlsocket,
-    .WSAAsyncGetHostByName = ::WSAAsyncGetHostByName,
+    .WSAStartup = lazy_WSAStartup,
+    .socket = Winsock<"socket", decltype(Syscalls::socket)>::call,
+    .bind = Winsock<"bind", decltype(Syscalls::bind)>::call,
+    .WSAAsyncSelect = Winsock<"WSAAsyncSelect", decltype(Syscalls::WSAAsyncSelect)>::call,
+    .connect = Winsock<"connect", decltype(Syscalls::connect)>::call,
+    .recv = Winsock<"recv", decltype(Syscalls::recv)>::call,
+    .send = Winsock<"send", decltype(Syscalls::send)>::call,
+    .getsockname = Winsock<"getsockname", decltype(Syscalls::getsockname)>::call,
+    .getpeername = Winsock<"getpeername", decltype(Syscalls::getpeername)>::call,
+    .ioctlsocket = Winsock<"ioctlsocket", decltype(Syscalls::ioctlsocket)>::call,
+    .WSAAsyncGetHostByName =
+        Winsock<"WSAAsyncGetHostByName", decltype(Syscalls::WSAAsyncGetHostByName)>::call,
 };
 
 } // namespace

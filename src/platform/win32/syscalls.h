@@ -4,7 +4,8 @@
 // fail the Nth write with ENOSPC or a recv with WSAECONNRESET without mocking
 // any class; win32/syscall_faults.h fails the Nth call of any entry.
 // Production code never changes it; a test that does puts it back with
-// ResetSyscalls().
+// ResetSyscalls(). The Windows Sockets entries load ws2_32.dll on their first
+// call, so a program that opens no socket does not load it at all.
 //
 // NOTE: the client's own calls of the Win32 file, profile and process
 // functions (CreateFileA, GetPrivateProfileStringA, CreateProcessA ...) are
