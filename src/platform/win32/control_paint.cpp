@@ -1,9 +1,11 @@
-// Win32 backend: the controls' own state between two frames. What a control
-// is asked (WM_GETTEXT, PBM_GETPOS ...) is answered from that state, with the
-// progress bar's arithmetic: a position is raised to the low limit, then
-// lowered to the high one (so a reversed range pins it at its high limit), as
-// the common control does.
+// Win32 backend: the controls' and captions' own state between two frames.
+// What a window is asked (WM_GETTEXT, PBM_GETPOS ...) is answered from that
+// state, with the progress bar's arithmetic: a position is raised to the low
+// limit, then lowered to the high one (so a reversed range pins it at its
+// high limit), as the common control does.
 #include "platform/win32/control_paint.h"
+
+#include "platform/win32/event_loop.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,8 +17,8 @@ namespace tvwin32 {
 
 namespace {
 
-// The frame timer's id on a taken-over control; the controls' own timers
-// (the progress bar's marquee) use small ids.
+// The frame timer's id on a top-level window; the dialogs' own timers use
+// small ids.
 const UINT_PTR kFrameTimer = 0x7F46;
 
 enum class Kind {
@@ -24,19 +26,43 @@ enum class Kind {
     Progress, // a progress bar
 };
 
+// A text as a window holds it: the latest one, not yet shown while pending.
+struct HeldText {
+    std::wstring text;
+    bool known = false;
+    bool pending = false;
+
+    // False when it is the text already held (the counters push every label
+    // every time).
+    bool Set(const wchar_t* t) {
+        if (known && text == t)
+            return false;
+        text = t;
+        known = pending = true;
+        return true;
+    }
+};
+
 struct Control {
     WNDPROC original = nullptr;
     Kind kind = Kind::Text;
-    bool dirty = false;      // changed since the last frame
-    bool timerSet = false;   // the next frame is on the frame timer
-    ULONGLONG lastFrame = 0; // when the control last showed its state
-    // Texts: the latest one, not yet shown while pending.
-    std::wstring text;
-    bool textKnown = false;
-    bool textPending = false;
+    HWND root = nullptr;
+    bool dirty = false; // changed since the last frame
+    HeldText text;
     // Progress bars: the latest range and position, and what is shown.
     int low = 0, high = 100, pos = 0;
     int shownLow = 0, shownHigh = 100, shownPos = 0;
+};
+
+// One top-level window and the controls in it.
+struct Frame {
+    bool holdsCaption = false; // a dialog of ours: its caption is held here
+    HeldText caption;
+    bool dirty = false;
+    bool timerSet = false;   // the next frame is on the frame timer
+    bool posted = false;     // the next frame is in the queue
+    bool showing = false;    // passing the state on to the windows
+    ULONGLONG lastShown = 0; // when the frame was last shown
 };
 
 // NOTE: leaked on purpose (see event_loop.cpp).
@@ -45,20 +71,18 @@ std::unordered_map<HWND, Control>& Controls() {
     return *map;
 }
 
-// Passes the latest state on to the window; on every frame and every
-// WM_PAINT, whoever caused it.
-void Show(HWND h, Control& c) {
+std::unordered_map<HWND, Frame>& Frames() {
+    static auto* map = new std::unordered_map<HWND, Frame>;
+    return *map;
+}
+
+// Passes a control's latest state on to it, which invalidates what changed.
+void PassOn(HWND h, Control& c) {
     c.dirty = false;
-    c.lastFrame = GetTickCount64();
-    if (c.timerSet) {
-        c.timerSet = false;
-        KillTimer(h, kFrameTimer);
-    }
-    // NOTE: the control may paint inside these calls and come back here
-    // through WM_PAINT; by then nothing is left to show.
-    if (c.textPending) {
-        c.textPending = false;
-        CallWindowProcW(c.original, h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.text.c_str()));
+    if (c.text.pending) {
+        c.text.pending = false;
+        CallWindowProcW(c.original, h, WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(c.text.text.c_str()));
     }
     if (c.kind == Kind::Progress &&
         (c.low != c.shownLow || c.high != c.shownHigh || c.pos != c.shownPos)) {
@@ -68,37 +92,100 @@ void Show(HWND h, Control& c) {
     }
 }
 
-// Shows the state now: passes it on to the control (which invalidates what
-// changed) and paints it at once, so the system's copy is current also while
-// the dialog is hidden.
-void Frame(HWND h, Control& c) {
-    Show(h, c);
-    UpdateWindow(h);
+void CALLBACK FrameDue(HWND root, UINT, UINT_PTR, DWORD);
+
+void Schedule(HWND root, Frame& f, ULONGLONG delay) {
+    if (!f.timerSet) {
+        f.timerSet = true;
+        SetTimer(root, kFrameTimer, static_cast<UINT>(delay), FrameDue);
+    }
+}
+
+// Shows the frame now: the controls' changes, then the caption's, and paints
+// the controls at once, so the system's copies are current also while the
+// window is hidden or its run never leaves the queue empty.
+void Show(HWND root) {
+    auto fit = Frames().find(root);
+    if (fit == Frames().end() || fit->second.showing)
+        return;
+    fit->second.showing = true;
+    fit->second.dirty = false;
+    fit->second.lastShown = GetTickCount64();
+    if (fit->second.timerSet) {
+        fit->second.timerSet = false;
+        KillTimer(root, kFrameTimer);
+    }
+    std::vector<HWND> changed;
+    for (auto& [h, c] : Controls())
+        if (c.root == root && c.dirty)
+            changed.push_back(h);
+    // NOTE: found again after every call into a window: it may run code that
+    // changes or destroys others.
+    for (HWND h : changed) {
+        auto it = Controls().find(h);
+        if (it != Controls().end() && it->second.dirty)
+            PassOn(h, it->second);
+    }
+    fit = Frames().find(root);
+    if (fit != Frames().end() && fit->second.caption.pending) {
+        fit->second.caption.pending = false;
+        const std::wstring caption = fit->second.caption.text; // the send may change it
+        SendMessageW(root, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(caption.c_str()));
+    }
+    for (HWND h : changed)
+        if (IsLiveControl(h))
+            UpdateWindow(h);
+    fit = Frames().find(root);
+    if (fit == Frames().end())
+        return;
+    fit->second.showing = false;
+    if (fit->second.dirty) // changed while it was shown: the next frame
+        Schedule(root, fit->second, kFrameMs);
+}
+
+void CALLBACK FrameDue(HWND root, UINT, UINT_PTR, DWORD) {
+    auto it = Frames().find(root);
+    if (it == Frames().end()) {
+        KillTimer(root, kFrameTimer);
+        return;
+    }
+    it->second.timerSet = false;
+    KillTimer(root, kFrameTimer);
+    if (it->second.dirty)
+        Show(root);
 }
 
 // NOTE: an invalidated control is painted as soon as the queue runs empty,
 // which under a transfer is after nearly every notification, and under Wine
-// each paint costs round trips to the Wine and X servers. So a change is shown at once only when
-// the last frame is kFrameMs old (synchronously, as a busy queue would hold WM_PAINT back);
-// otherwise the frame timer shows it when that time is up.
-void Changed(HWND h, Control& c) {
-    const ULONGLONG since = GetTickCount64() - c.lastFrame;
-    c.dirty = true;
-    if (since >= kFrameMs) {
-        Frame(h, c);
+// each paint and each caption change costs round trips to the Wine and X
+// servers. So a frame is due only when the last one is kFrameMs old; before
+// that the frame timer shows it when the time is up, which a busy queue holds
+// back (timers come only when nothing is posted). A due frame of a dialog of
+// ours is posted to it, so it comes after the message that made the change
+// has made all of its changes (the counters first, the caption after them:
+// shown at once, the first would be on screen a frame before the other);
+// any other window's is shown at once.
+void Changed(HWND root) {
+    auto it = Frames().find(root);
+    if (it == Frames().end())
+        return;
+    Frame& f = it->second;
+    f.dirty = true;
+    if (f.showing || f.posted)
+        return; // taken along, or scheduled once the frame is out
+    const ULONGLONG since = GetTickCount64() - f.lastShown;
+    if (since < kFrameMs) {
+        Schedule(root, f, kFrameMs - since);
         return;
     }
-    if (!c.timerSet) {
-        c.timerSet = true;
-        SetTimer(h, kFrameTimer, static_cast<UINT>(kFrameMs - since), nullptr);
-    }
+    f.posted = f.holdsCaption && PostMessageW(root, kShowFrameMessage, 0, 0);
+    if (!f.posted)
+        Show(root);
 }
 
-void FrameDue(HWND h, Control& c) {
-    c.timerSet = false;
-    KillTimer(h, kFrameTimer);
-    if (c.dirty)
-        Frame(h, c);
+void ControlChanged(Control& c) {
+    c.dirty = true;
+    Changed(c.root);
 }
 
 void Coerce(Control& c) {
@@ -109,7 +196,7 @@ int Clamp32(long long v) {
     return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
 }
 
-LRESULT ProgressMessage(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ProgressMessage(Control& c, UINT message, WPARAM wParam, LPARAM lParam) {
     const int old = c.pos;
     switch (message) {
     case PBM_SETRANGE:
@@ -118,7 +205,7 @@ LRESULT ProgressMessage(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM 
         c.low = message == PBM_SETRANGE ? LOWORD(lParam) : static_cast<int>(wParam);
         c.high = message == PBM_SETRANGE ? HIWORD(lParam) : static_cast<int>(lParam);
         Coerce(c);
-        Changed(h, c);
+        ControlChanged(c);
         return previous;
     }
     case PBM_SETPOS:
@@ -139,31 +226,8 @@ LRESULT ProgressMessage(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM 
     }
     Coerce(c);
     if (c.pos != old)
-        Changed(h, c);
+        ControlChanged(c);
     return old;
-}
-
-LRESULT TextMessage(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SETTEXT) {
-        const wchar_t* text = lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
-        if (c.textKnown && c.text == text)
-            return TRUE; // the counters push every label every time
-        c.text = text;
-        c.textKnown = true;
-        c.textPending = true;
-        Changed(h, c);
-        return TRUE;
-    }
-    if (message == WM_GETTEXTLENGTH)
-        return static_cast<LRESULT>(c.text.size());
-    // WM_GETTEXT
-    if (wParam == 0 || !lParam)
-        return 0;
-    const size_t n = std::min<size_t>(c.text.size(), wParam - 1);
-    auto* out = reinterpret_cast<wchar_t*>(lParam);
-    std::memcpy(out, c.text.data(), n * sizeof(wchar_t));
-    out[n] = L'\0';
-    return static_cast<LRESULT>(n);
 }
 
 bool IsProgressMessage(UINT message) {
@@ -180,24 +244,84 @@ bool IsProgressMessage(UINT message) {
     }
 }
 
-bool IsTextMessage(const Control& c, UINT message) {
-    return message == WM_SETTEXT ||
-           (c.textKnown && (message == WM_GETTEXT || message == WM_GETTEXTLENGTH));
+// WM_SETTEXT, and the reads once the text is known; false for the messages
+// the window handles itself.
+bool AnswerText(HeldText& held, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                bool& changed) {
+    changed = false;
+    result = 0;
+    switch (message) {
+    case WM_SETTEXT:
+        changed = held.Set(lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"");
+        result = TRUE;
+        return true;
+    case WM_GETTEXTLENGTH:
+        if (held.known)
+            result = static_cast<LRESULT>(held.text.size());
+        return held.known;
+    case WM_GETTEXT:
+        if (!held.known)
+            return false;
+        if (wParam != 0 && lParam) {
+            const size_t n = std::min<size_t>(held.text.size(), wParam - 1);
+            auto* out = reinterpret_cast<wchar_t*>(lParam);
+            std::memcpy(out, held.text.data(), n * sizeof(wchar_t));
+            out[n] = L'\0';
+            result = static_cast<LRESULT>(n);
+        }
+        return true;
+    default:
+        return false;
+    }
 }
 
 // The messages the state answers; false for the ones the control handles.
-bool Answer(HWND h, Control& c, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    if (c.kind == Kind::Progress ? IsProgressMessage(message) : IsTextMessage(c, message)) {
-        result = c.kind == Kind::Progress ? ProgressMessage(h, c, message, wParam, lParam)
-                                          : TextMessage(h, c, message, wParam, lParam);
+bool Answer(Control& c, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (c.kind == Kind::Progress) {
+        if (!IsProgressMessage(message))
+            return false;
+        result = ProgressMessage(c, message, wParam, lParam);
         return true;
     }
-    if (message == WM_TIMER && wParam == kFrameTimer) {
-        FrameDue(h, c);
+    bool changed = false;
+    if (!AnswerText(c.text, message, wParam, lParam, result, changed))
+        return false;
+    if (changed)
+        ControlChanged(c);
+    return true;
+}
+
+bool AnswerCaption(HWND h, Frame& f, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == kShowFrameMessage) {
+        f.posted = false;
+        if (f.dirty)
+            Show(h);
         result = 0;
         return true;
     }
-    return false;
+    // While the frame is shown, its caption goes on to the window.
+    if (!f.holdsCaption || f.showing)
+        return false;
+    bool changed = false;
+    if (!AnswerText(f.caption, message, wParam, lParam, result, changed))
+        return false;
+    if (changed)
+        Changed(h);
+    return true;
+}
+
+void Forget(std::unordered_map<HWND, Control>::iterator it) {
+    const HWND root = it->second.root;
+    Controls().erase(it);
+    auto fit = Frames().find(root);
+    if (fit == Frames().end() || fit->second.holdsCaption)
+        return;
+    for (const auto& [h, c] : Controls())
+        if (c.root == root)
+            return;
+    if (fit->second.timerSet)
+        KillTimer(root, kFrameTimer);
+    Frames().erase(fit);
 }
 
 LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -207,22 +331,28 @@ LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam)
     Control& c = it->second;
     const WNDPROC original = c.original;
     LRESULT result;
-    if (Answer(h, c, message, wParam, lParam, result))
+    if (Answer(c, message, wParam, lParam, result))
         return result;
-    if (message == WM_PAINT)
-        Show(h, c);
+    // Painted for whatever reason: with the rest of its frame (or alone, when
+    // its frame is gone or being shown).
+    if (message == WM_PAINT && c.dirty) {
+        Show(c.root);
+        if (auto again = Controls().find(h); again != Controls().end() && again->second.dirty)
+            PassOn(h, again->second);
+    }
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        Controls().erase(it);
+        Forget(Controls().find(h));
     }
     return CallWindowProcW(original, h, message, wParam, lParam);
 }
 
-void TakeOver(HWND h, Kind kind) {
+void TakeOver(HWND h, Kind kind, HWND root) {
     if (h == nullptr || Controls().count(h))
         return;
     Control c;
     c.kind = kind;
+    c.root = root;
     if (kind == Kind::Progress) {
         PBRANGE r = {0, 100};
         SendMessageW(h, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&r));
@@ -238,6 +368,12 @@ void TakeOver(HWND h, Kind kind) {
 } // namespace
 
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
+    const bool bTopLevel = !(GetWindowLongPtrW(hDlg, GWL_STYLE) & WS_CHILD);
+    HWND root = bTopLevel ? hDlg : GetAncestor(hDlg, GA_ROOT);
+    if (root == nullptr)
+        root = hDlg;
+    Frame& f = Frames()[root];
+    f.holdsCaption = f.holdsCaption || bTopLevel;
     for (int i = 0; i < tmpl.nControls; ++i) {
         const DialogControl& ctl = tmpl.controls[i];
         if (ctl.nID == -1)
@@ -245,10 +381,10 @@ void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
         switch (ctl.kind) {
         case ControlKind::StaticLeft:
         case ControlKind::StaticRight:
-            TakeOver(GetDlgItem(hDlg, ctl.nID), Kind::Text);
+            TakeOver(GetDlgItem(hDlg, ctl.nID), Kind::Text, root);
             break;
         case ControlKind::ProgressBar:
-            TakeOver(GetDlgItem(hDlg, ctl.nID), Kind::Progress);
+            TakeOver(GetDlgItem(hDlg, ctl.nID), Kind::Progress, root);
             break;
         default:
             break;
@@ -256,38 +392,45 @@ void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl) {
     }
 }
 
-namespace {
-
-void ShowPending(bool bTextsOnly) {
-    std::vector<HWND> pending;
-    for (const auto& [h, c] : Controls())
-        if (c.dirty && (!bTextsOnly || c.kind == Kind::Text))
-            pending.push_back(h);
-    // NOTE: found again: showing one window may run code that changes others.
-    for (HWND h : pending) {
-        auto it = Controls().find(h);
-        if (it != Controls().end() && it->second.dirty)
-            Frame(h, it->second);
-    }
-}
-
-} // namespace
-
 void ShowPendingFrames() {
-    ShowPending(false);
+    std::vector<HWND> pending;
+    for (const auto& [root, f] : Frames())
+        if (f.dirty)
+            pending.push_back(root);
+    for (HWND root : pending)
+        Show(root);
 }
 
-void ShowPendingTexts() {
-    ShowPending(true);
+void ShowPendingFrame(HWND h) {
+    HWND root = h ? GetAncestor(h, GA_ROOT) : nullptr;
+    auto it = Frames().find(root ? root : h);
+    if (it != Frames().end() && it->second.dirty)
+        Show(it->first);
 }
 
 bool IsLiveControl(HWND h) {
     return Controls().count(h) != 0;
 }
 
+void ForgetFrame(HWND hDlg) {
+    auto it = Frames().find(hDlg);
+    if (it == Frames().end())
+        return;
+    if (it->second.timerSet && IsWindow(hDlg))
+        KillTimer(hDlg, kFrameTimer);
+    Frames().erase(it);
+    // Controls of its panels that outlive it (none should) keep their state
+    // and are shown when painted.
+    for (auto& [h, c] : Controls())
+        if (c.root == hDlg)
+            c.root = nullptr;
+}
+
 bool AnswerOnUiThread(HWND h, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    auto it = Controls().find(h);
-    return it != Controls().end() && Answer(h, it->second, message, wParam, lParam, result);
+    if (auto it = Controls().find(h); it != Controls().end())
+        return Answer(it->second, message, wParam, lParam, result);
+    auto fit = Frames().find(h);
+    return fit != Frames().end() && AnswerCaption(h, fit->second, message, wParam, lParam, result);
 }
 
 } // namespace tvwin32

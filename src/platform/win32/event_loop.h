@@ -20,13 +20,16 @@ HINSTANCE Instance();
 
 // Private messages. Socket notifications go to the hidden socket window; the
 // end request to the dialog whose run a worker ends; the first paint to a
-// dialog just shown.
+// dialog just shown; a frame that is due to its dialog.
 constexpr UINT kSocketMessage = WM_APP + 0x3F00;
 constexpr UINT kSocketDrainMessage = WM_APP + 0x3F01;
 constexpr UINT kHostLookupMessage = WM_APP + 0x3F02;
 constexpr UINT kEndDialogMessage = WM_APP + 0x3F03;
 // A dialog shown draws itself whole once, whatever its run is busy with.
 constexpr UINT kPaintShownMessage = WM_APP + 0x3F04;
+// A dialog's frame of changed texts and bars is due: shown once the message
+// that changed them has been handled whole.
+constexpr UINT kShowFrameMessage = WM_APP + 0x3F05;
 
 // Modal dialogs of the user-interface thread, innermost last. The innermost
 // one that is not ending owns every message box, also the ones a worker

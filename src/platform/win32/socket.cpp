@@ -134,9 +134,25 @@ void Drain() {
 
 void ForgetLookup(HANDLE task);
 
+// NOTE: under Wine a thread with windows on the X display that has taken
+// some 200 messages without waiting for one looks for X events every time it
+// looks for a message (five system calls or so), until it next waits. A
+// transfer keeps the queue busy for its whole length: ten calls per
+// notification, more than the notification's own. A wait that returns at
+// once (handling those events then) every kInputLookInterval notifications
+// keeps the thread below that mark. On Windows it only returns.
+const unsigned kInputLookInterval = 64;
+
+void LookAtInputNowAndThen() {
+    static unsigned s_notifications = 0;
+    if (++s_notifications % kInputLookInterval == 0)
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+}
+
 LRESULT CALLBACK NotifyProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case tvwin32::kSocketMessage:
+        LookAtInputNowAndThen();
         Queue().push_back({static_cast<SOCKET>(wParam), lParam});
         Drain();
         return 0;

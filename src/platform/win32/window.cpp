@@ -64,15 +64,16 @@ LRESULT CALLBACK RoutingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     if (!e || !e->original)
         return DefWindowProcW(hWnd, message, wParam, lParam);
     const WNDPROC original = e->original;
+    LRESULT held;
+    if (AnswerOnUiThread(hWnd, message, wParam, lParam, held))
+        return held; // the caption, kept with the frame of its window
     switch (message) {
     case WM_NCDESTROY: {
         const LRESULT r = CallWindowProcW(original, hWnd, message, wParam, lParam);
+        ForgetFrame(hWnd);
         DetachWindow(hWnd);
         return r;
     }
-    case WM_SETTEXT:
-        ShowPendingTexts(); // the labels' changes go with the caption's
-        break;
     case WM_SETCURSOR:
         if (g_waitCursorDepth > 0) {
             SetCursor(LoadCursorW(nullptr, IDC_WAIT));
@@ -211,6 +212,8 @@ BOOL CWnd::IsIconic() const {
 }
 
 void CWnd::UpdateWindow() {
+    if (tvwin32::IsUiThread())
+        tvwin32::ShowPendingFrame(m_hWnd);
     // The controls are windows of their own: they are painted with it.
     RedrawWindow(m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }

@@ -188,9 +188,10 @@ void PumpFor(DWORD ms) {
     }
 }
 
-// Labels change faster than they are drawn: a read gives the latest text at
-// once, the screen shows it within a frame or two also when nothing changes
-// after it, and a change of the caption takes the labels' changes along.
+// Labels and the caption change faster than they are drawn: a read gives the
+// latest text at once; the screen (what another process reads) shows them
+// within a frame or two also when nothing changes after them, and at once on
+// UpdateWindow.
 TEST_F(DialogTest, QuickChangesAreReadAtOnceAndShownWithinFrames) {
     ScriptedDlg dlg;
     dlg.onInit = [](ScriptedDlg& d) {
@@ -200,16 +201,58 @@ TEST_F(DialogTest, QuickChangesAreReadAtOnceAndShownWithinFrames) {
             d.UpdateData(FALSE);
             d.SetWindowText(CString("Torvane Update - ") + text);
         }
+        EXPECT_EQ(Wide(d.m_hWnd), L"Torvane Update - 3/3");
+        EXPECT_EQ(Wide(label), L"3/3");
+        PumpFor(350);
         EXPECT_EQ(Shown(d.m_hWnd), L"Torvane Update - 3/3");
-        EXPECT_EQ(Shown(label), L"3/3") << "out of step with the caption";
+        EXPECT_EQ(Shown(label), L"3/3");
         d.m_strCount = "4/4";
         d.UpdateData(FALSE);
-        EXPECT_EQ(Wide(label), L"4/4");
-        PumpFor(350);
+        d.SetWindowText("Torvane Update - 4/4");
+        d.UpdateWindow();
+        EXPECT_EQ(Shown(d.m_hWnd), L"Torvane Update - 4/4");
         EXPECT_EQ(Shown(label), L"4/4");
+        d.m_strCount = "5/5";
+        d.UpdateData(FALSE);
+        PumpFor(350);
+        EXPECT_EQ(Shown(label), L"5/5");
         d.EndDialog(0);
     };
     EXPECT_EQ(dlg.DoModal(), 0);
+}
+
+// A run whose every message changes the counter and then the caption (a
+// transfer, whose queue never runs empty) shows the two on screen while it
+// runs, and between two messages always in step: a change is never on
+// screen a frame before the caption that goes with it.
+TEST_F(DialogTest, BusyRunShowsCounterAndCaptionTogether) {
+    ScriptedDlg dlg;
+    int step = 0, outOfStep = 0;
+    std::vector<std::wstring> shown;
+    ULONGLONG until = 0;
+    dlg.onInit = [&](ScriptedDlg& d) {
+        until = GetTickCount64() + 700;
+        d.PostMessage(WM_APP + 1);
+    };
+    dlg.onApp = [&](ScriptedDlg& d, UINT, WPARAM) {
+        const std::wstring label = Shown(GetDlgItem(d.m_hWnd, 1006));
+        const std::wstring caption = label == L"0/0" ? L"" : L" - " + label;
+        if (Shown(d.m_hWnd) != L"Torvane Update" + caption)
+            ++outOfStep;
+        if (shown.empty() || shown.back() != label)
+            shown.push_back(label);
+        if (GetTickCount64() >= until) {
+            d.EndDialog(9);
+            return;
+        }
+        d.m_strCount.Format("%d/0", ++step);
+        d.UpdateData(FALSE);
+        d.SetWindowText(CString("Torvane Update - ") + d.m_strCount);
+        d.PostMessage(WM_APP + 1);
+    };
+    EXPECT_EQ(dlg.DoModal(), 9);
+    EXPECT_EQ(outOfStep, 0) << "of " << step << " steps";
+    EXPECT_GE(shown.size(), 4u) << "frames shown while the queue was busy";
 }
 
 TEST_F(DialogTest, ListBoxItemsSelectionAndTheErrorValueAsAddress) {
