@@ -99,6 +99,7 @@ void ServeSentAndPaint() {
     MSG msg;
     // A peek for sent messages only runs them; nothing posted is removed.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    ShowPendingFrames();
     // NOTE: bounded, so a window that never validates itself cannot hold the
     // thread here.
     for (int i = 0; i < 64 && PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)

@@ -42,9 +42,10 @@ void MarkModalEnded(HWND hDlg);
 HWND MessageBoxOwner();
 
 // One round of the restricted pump: shows the changes waiting for their
-// frame, serves messages other threads send to this thread's windows and
-// paints what is invalid; takes nothing from the
-// posted queue (input, socket notifications, posted requests stay there).
+// frame, serves messages other threads send to this thread's windows (and
+// shows what they changed) and paints what is invalid; takes nothing from
+// the posted queue (input, socket notifications, posted requests stay
+// there).
 void ServeSentAndPaint();
 // The wake mask of a restricted wait: sent messages and painting.
 constexpr DWORD kRestrictedWake = QS_SENDMESSAGE | QS_PAINT;

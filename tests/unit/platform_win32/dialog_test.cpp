@@ -491,4 +491,36 @@ TEST_F(DialogTest, WorkerWaitServesTheWorkersMessageBoxAndHoldsPostedMessages) {
     EXPECT_TRUE(box.ownerDisabled);
 }
 
+struct LabelWorker {
+    HWND label;
+    std::wstring shown;
+};
+
+// Changes a label of the waiting window, then watches the screen for it.
+unsigned __stdcall WorkerChangesLabel(void* arg) {
+    auto* w = static_cast<LabelWorker*>(arg);
+    SendMessageW(w->label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"7/7"));
+    for (int i = 0; i < 100 && (w->shown = Shown(w->label)) != L"7/7"; ++i)
+        Sleep(10);
+    return 0;
+}
+
+// What the worker changes reaches the screen while the user-interface thread
+// waits for it (the install's counters), though the wait dispatches nothing.
+TEST_F(DialogTest, WorkerWaitShowsTheWorkersChanges) {
+    ScriptedDlg dlg;
+    LabelWorker worker;
+    dlg.onInit = [&](ScriptedDlg& d) { d.PostMessage(WM_APP); };
+    dlg.onApp = [&](ScriptedDlg& d, UINT, WPARAM) {
+        worker.label = GetDlgItem(d.m_hWnd, 1006);
+        HANDLE h = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, WorkerChangesLabel, &worker, 0, nullptr));
+        EXPECT_EQ(AfxWaitForWorker(h), WAIT_OBJECT_0);
+        CloseHandle(h);
+        d.EndDialog(0);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+    EXPECT_EQ(worker.shown, L"7/7");
+}
+
 } // namespace
