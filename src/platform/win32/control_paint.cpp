@@ -164,15 +164,22 @@ void CALLBACK FrameDue(HWND root, UINT, UINT_PTR, DWORD) {
 // ours is posted to it, so it comes after the message that made the change
 // has made all of its changes (the counters first, the caption after them:
 // shown at once, the first would be on screen a frame before the other);
-// any other window's is shown at once.
+// any other window's is shown at once, and so is every change inside a
+// restricted wait, which takes neither.
 void Changed(HWND root) {
     auto it = Frames().find(root);
     if (it == Frames().end())
         return;
     Frame& f = it->second;
     f.dirty = true;
-    if (f.showing || f.posted)
+    if (f.showing)
         return; // taken along, or scheduled once the frame is out
+    if (InRestrictedWait()) {
+        Show(root);
+        return;
+    }
+    if (f.posted)
+        return;
     const ULONGLONG since = GetTickCount64() - f.lastShown;
     if (since < kFrameMs) {
         Schedule(root, f, kFrameMs - since);

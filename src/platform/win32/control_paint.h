@@ -27,9 +27,8 @@ constexpr ULONGLONG kFrameMs = 100;
 void CoalesceControlPainting(HWND hDlg, const DialogTemplate& tmpl);
 
 // Shows every change still waiting for its frame. The restricted waits do it
-// as they begin and after they served what other threads sent: they dispatch
-// no timer nor posted request, and the window may be gone or hidden by the
-// time the wait is over.
+// as they begin: they dispatch no timer, and the window may be gone or hidden
+// by the time the wait is over.
 void ShowPendingFrames();
 // The same for the frame h belongs to (any window: its top-level one's).
 void ShowPendingFrame(HWND h);

@@ -15,6 +15,8 @@ std::atomic<DWORD> g_uiThread{0};
 // The innermost visible modal dialog, readable from a worker that shows a
 // message box while the user-interface thread waits for it.
 std::atomic<HWND> g_boxOwner{nullptr};
+// Restricted waits in progress (user-interface thread only).
+int g_restrictedDepth = 0;
 
 // NOTE: leaked on purpose, as every static of this backend that a window
 // procedure touches: a worker may end the process while the user-interface
@@ -94,12 +96,23 @@ HWND MessageBoxOwner() {
     return owner && IsWindow(owner) ? owner : nullptr;
 }
 
+RestrictedWait::RestrictedWait() {
+    ++g_restrictedDepth;
+}
+
+RestrictedWait::~RestrictedWait() {
+    --g_restrictedDepth;
+}
+
+bool InRestrictedWait() {
+    return g_restrictedDepth > 0;
+}
+
 void ServeSentAndPaint() {
     ShowPendingFrames();
     MSG msg;
     // A peek for sent messages only runs them; nothing posted is removed.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    ShowPendingFrames();
     // NOTE: bounded, so a window that never validates itself cannot hold the
     // thread here.
     for (int i = 0; i < 64 && PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)

@@ -42,11 +42,21 @@ void MarkModalEnded(HWND hDlg);
 HWND MessageBoxOwner();
 
 // One round of the restricted pump: shows the changes waiting for their
-// frame, serves messages other threads send to this thread's windows (and
-// shows what they changed) and paints what is invalid; takes nothing from
-// the posted queue (input, socket notifications, posted requests stay
-// there).
+// frame, serves messages other threads send to this thread's windows and
+// paints what is invalid; takes nothing from the posted queue (input, socket
+// notifications, posted requests stay there).
 void ServeSentAndPaint();
+// Held by a restricted wait for its length. What changes inside one (through
+// the messages it serves) is shown at once: no posted request and no timer
+// is taken there, and the wait may last (the install).
+class RestrictedWait {
+  public:
+    RestrictedWait();
+    ~RestrictedWait();
+    RestrictedWait(const RestrictedWait&) = delete;
+    RestrictedWait& operator=(const RestrictedWait&) = delete;
+};
+bool InRestrictedWait();
 // The wake mask of a restricted wait: sent messages and painting.
 constexpr DWORD kRestrictedWake = QS_SENDMESSAGE | QS_PAINT;
 

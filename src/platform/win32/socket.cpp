@@ -196,6 +196,7 @@ void TakeQueued() {
 // Socket notifications it does not accept are kept in order for later.
 template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
     ++g_blockingDepth;
+    const tvwin32::RestrictedWait wait;
     bool matched = false;
     for (;;) {
         tvwin32::ServeSentAndPaint();

@@ -48,6 +48,7 @@ DWORD AfxWaitForWorker(HANDLE hThread) {
     static const bool s_registered = std::atexit(ParkUiThreadAtExit) == 0;
     (void)s_registered;
     HANDLE handles[2] = {hThread, g_parkRequest};
+    const tvwin32::RestrictedWait wait;
     tvwin32::ServeSentAndPaint(); // the window shows its last state while it waits
     for (;;) {
         const DWORD r =

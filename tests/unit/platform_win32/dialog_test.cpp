@@ -500,7 +500,7 @@ struct LabelWorker {
 unsigned __stdcall WorkerChangesLabel(void* arg) {
     auto* w = static_cast<LabelWorker*>(arg);
     SendMessageW(w->label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"7/7"));
-    for (int i = 0; i < 100 && (w->shown = Shown(w->label)) != L"7/7"; ++i)
+    for (int i = 0; i < 500 && (w->shown = Shown(w->label)) != L"7/7"; ++i)
         Sleep(10);
     return 0;
 }
