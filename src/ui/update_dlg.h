@@ -46,11 +46,14 @@ class CUpdateDlg : public CDialog {
     // selection.
     void FinishUpdate();
 
-    // Progress operations of the receive state machine.
+    // Progress operations of the receive state machine. The two that run for
+    // every piece received only show what the exchange has done; a harness
+    // that runs the exchange many thousand times with no one watching may
+    // override them.
     void BeginTotalProgress(int nTotal);
     void BeginFileProgress(int nSize);
-    void AdvanceProgress(int nCount);
-    void RefreshLabels();
+    virtual void AdvanceProgress(int nCount);
+    virtual void RefreshLabels();
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -253,62 +253,51 @@ int OpenDir(int atFd, const char* name) {
     return ::openat(atFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-// The entries of a directory are removed (made writable first: a run may
-// leave a read-only directory behind).
-void EmptyAt(int dirFd) {
-    ForEachEntry(dirFd, [dirFd](const char* name, unsigned char type) {
-        if (type == DT_DIR) {
-            ::fchmodat(dirFd, name, 0700, 0);
-            const int sub = OpenDir(dirFd, name);
-            if (sub >= 0) {
-                EmptyAt(sub);
-                ::close(sub);
-            }
-            ::unlinkat(dirFd, name, AT_REMOVEDIR);
-        } else {
-            ::unlinkat(dirFd, name, 0);
-        }
-    });
-}
-
-void Empty(const std::string& dir) {
-    const int fd = OpenDir(AT_FDCWD, dir.c_str());
-    if (fd < 0)
-        std::abort();
-    EmptyAt(fd);
-    ::close(fd);
-}
-
-void CheckNoLinksAt(int dirFd, const std::string& path) {
+// Removes the entries of a directory (made writable first: a run may leave a
+// read-only directory behind). With checkLinks, a symbolic link among them
+// traps first: the end of a run checks and clears in the one walk, so each
+// run walks its directories once.
+void ClearAt(int dirFd, const std::string& path, bool checkLinks) {
     ForEachEntry(dirFd, [&](const char* name, unsigned char type) {
-        if (type == DT_LNK) {
+        if (checkLinks && type == DT_LNK) {
             std::fprintf(stderr, "a link appeared: %s/%s\n", path.c_str(), name);
             __builtin_trap();
         }
-        if (type != DT_DIR)
+        if (type != DT_DIR) {
+            ::unlinkat(dirFd, name, 0);
             return;
+        }
+        ::fchmodat(dirFd, name, 0700, 0);
         const int sub = OpenDir(dirFd, name);
-        if (sub < 0)
-            return;
-        CheckNoLinksAt(sub, path + "/" + name);
-        ::close(sub);
+        if (sub >= 0) {
+            ClearAt(sub, checkLinks ? path + "/" + name : path, checkLinks);
+            ::close(sub);
+        }
+        ::unlinkat(dirFd, name, AT_REMOVEDIR);
     });
 }
 
-void CheckNoLinks(const std::string& dir) {
+void Clear(const std::string& dir, bool checkLinks) {
     const int fd = OpenDir(AT_FDCWD, dir.c_str());
     if (fd < 0)
         std::abort();
-    CheckNoLinksAt(fd, dir);
+    ClearAt(fd, dir, checkLinks);
     ::close(fd);
 }
+
+// The scratch directories were left empty by the last EndRun; a run that
+// ended otherwise (an early return) leaves them to be cleared by the next.
+bool g_cleared = true;
 
 } // namespace
 
 SilentFrontEnd& BeginRun() {
     SetUpOnce();
-    Empty(g_scratch);
-    Empty(g_temp);
+    if (!g_cleared) {
+        Clear(g_scratch, false);
+        Clear(g_temp, false);
+    }
+    g_cleared = false;
     if (::chdir(g_scratch.c_str()) != 0)
         std::abort();
     g_frontEnd->boxes.clear();
@@ -330,8 +319,9 @@ void EndRun() {
         }
     });
     ::close(jail);
-    CheckNoLinks(g_scratch);
-    CheckNoLinks(g_temp);
+    Clear(g_scratch, true);
+    Clear(g_temp, true);
+    g_cleared = true;
     if (::chdir(g_home.c_str()) != 0)
         std::abort();
 }

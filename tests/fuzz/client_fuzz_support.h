@@ -31,7 +31,8 @@ class SilentFrontEnd : public tvhost::FrontEnd {
 SilentFrontEnd& BeginRun();
 
 // Ends a run: traps when anything appeared in the jail outside the scratch
-// and temporary directories, or when a symbolic link appeared in them.
+// and temporary directories, or when a symbolic link appeared in them; then
+// empties them.
 void EndRun();
 
 // The scratch working directory (absolute) and the temporary directory

@@ -5,5 +5,5 @@
 #include "receive_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    return receivefuzz::RunInput(data, size, true);
+    return receivefuzz::RunInput(data, size, {.workerThread = true, .showProgress = true});
 }

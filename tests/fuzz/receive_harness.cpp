@@ -279,6 +279,14 @@ CUpdateDlg* g_dlg = nullptr;
 std::vector<std::string> g_listAtInstall; // the received-file list the install step took
 bool g_installed = false;
 
+// The progress window without its per-piece display (Mode::showProgress).
+class UndisplayedUpdateDlg final : public CUpdateDlg {
+  public:
+    UndisplayedUpdateDlg() : CUpdateDlg(nullptr) {}
+    void AdvanceProgress(int) override {}
+    void RefreshLabels() override {}
+};
+
 bool WindowEnded(CUpdateDlg* dlg) {
     HWND h = dlg->GetSafeHwnd();
     return !tvhost::IsLiveWindow(h) || tvhost::Win(h)->endRequested;
@@ -353,7 +361,7 @@ int32_t SnapshotDecompress(const char*) {
 
 namespace receivefuzz {
 
-int RunInput(const std::uint8_t* data, size_t size, bool workerThread) {
+int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
     if (size < 3)
         return 0;
     const VersionFile record = static_cast<VersionFile>(data[0] & 3);
@@ -387,7 +395,7 @@ int RunInput(const std::uint8_t* data, size_t size, bool workerThread) {
     g_strServerAddr = "192.0.2.1";
     g_nServerPort = 43001;
 
-    auto* dlg = new CUpdateDlg(nullptr);
+    CUpdateDlg* dlg = mode.showProgress ? new CUpdateDlg(nullptr) : new UndisplayedUpdateDlg;
     g_dlg = dlg;
     fe.onModalStart = [&](UINT id, HWND) {
         if (id == IDD_UPDATE_DIALOG)
@@ -395,7 +403,7 @@ int RunInput(const std::uint8_t* data, size_t size, bool workerThread) {
         else if (id == IDD_SERVER_SELECT)
             tvhost::PostKey(tvhost::Key::Escape);
     };
-    const int threadsBefore = workerThread ? ThreadCount() : -1;
+    const int threadsBefore = mode.workerThread ? ThreadCount() : -1;
     dlg->DoModal();
     AwaitThreadCount(threadsBefore);
     const DWORD version[2] = {dlg->m_nVersion[0], dlg->m_nVersion[1]};

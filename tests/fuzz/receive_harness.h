@@ -1,7 +1,7 @@
 // The receive state machine of the update exchange on arbitrary server
 // streams, cut into pieces the fuzzer chooses: the harness of fuzz_receive
 // (the install step on its worker thread, as in the product) and
-// fuzz_receive_fast (the install step called in place).
+// fuzz_receive_fast (the install step called in place, no per-piece display).
 //
 // Input: byte 0 chooses the local state (bits 0-1: File.ver absent, valid
 // "1 5 7 4", damaged "1 5 7 9" or of another format "2 10 20 a"; bit 2: the
@@ -30,9 +30,18 @@
 
 namespace receivefuzz {
 
-// One run on one input; traps when an invariant breaks. workerThread: the
-// install step runs on its own thread (not SetInstallInline), and the run
-// waits for that thread to be gone before it ends.
-int RunInput(const std::uint8_t* data, std::size_t size, bool workerThread);
+struct Mode {
+    // The install step runs on its own thread (not SetInstallInline), and the
+    // run waits for that thread to be gone before it ends.
+    bool workerThread = true;
+    // The labels and bars are refreshed for every piece received, as in the
+    // product. Off, the window leaves them as they are: they only show what
+    // the exchange has done, no invariant reads them, and refreshing them was
+    // the larger part of a run.
+    bool showProgress = true;
+};
+
+// One run on one input; traps when an invariant breaks.
+int RunInput(const std::uint8_t* data, std::size_t size, const Mode& mode);
 
 } // namespace receivefuzz
