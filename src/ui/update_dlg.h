@@ -46,14 +46,16 @@ class CUpdateDlg : public CDialog {
     // selection.
     void FinishUpdate();
 
-    // Progress operations of the receive state machine. The two that run for
-    // every piece received only show what the exchange has done; a harness
-    // that runs the exchange many thousand times with no one watching may
-    // override them.
+    // Progress operations of the receive state machine. The virtual ones run
+    // for every piece received and only show what the exchange has done; a
+    // harness that runs the exchange many thousand times with no one watching
+    // may override them.
     void BeginTotalProgress(int nTotal);
     void BeginFileProgress(int nSize);
     virtual void AdvanceProgress(int nCount);
     virtual void RefreshLabels();
+    // The caption's figures (percentage, rate, time left) brought up to date.
+    virtual void RefreshCaption();
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;

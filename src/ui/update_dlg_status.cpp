@@ -68,7 +68,7 @@ void CUpdateDlg::CountBodyBytes(int nCount) {
     if (!m_bWatching || m_nTotalSize <= 0 || m_bStallShown)
         return;
     if (PercentDone() != m_nShownPercent)
-        SetCaption(ProgressCaption());
+        RefreshCaption();
 }
 
 int CUpdateDlg::PercentDone() const {
@@ -114,7 +114,7 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
                    static_cast<unsigned long long>(nIdle / 1000));
         SetCaption(str);
     } else {
-        SetCaption(ProgressCaption());
+        RefreshCaption();
     }
 }
 
@@ -163,6 +163,10 @@ CString CUpdateDlg::ProgressCaption() {
         str += TimeLeftText(static_cast<long long>(dLeft + 0.999));
     }
     return str;
+}
+
+void CUpdateDlg::RefreshCaption() {
+    SetCaption(ProgressCaption());
 }
 
 void CUpdateDlg::SetCaption(const CString& strCaption) {

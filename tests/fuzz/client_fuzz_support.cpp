@@ -33,36 +33,55 @@ namespace {
 bool g_guardArmed = false;
 std::string g_jail;
 
+// Longer than any path the system takes (PATH_MAX) with the scratch
+// directory in front of it.
+constexpr size_t kPathBuffer = 16384;
+
 // Lexically resolved absolute form of path (relative to the current
-// directory); no link is followed, EndRun makes sure there are none. Plain
-// string work: it runs for every file the client opens for writing.
-std::string Absolute(const char* path) {
-    std::string joined;
+// directory) into out; false when it does not fit. No link is followed,
+// EndRun makes sure there are none. Plain character work without
+// allocating: it runs for every file the client opens for writing.
+bool Absolute(const char* path, char (&out)[kPathBuffer]) {
+    char joined[kPathBuffer];
+    size_t n = 0;
     if (path[0] != '/') {
-        char cwd[4096];
-        if (::getcwd(cwd, sizeof cwd) == nullptr)
+        if (::getcwd(joined, sizeof joined) == nullptr)
             __builtin_trap();
-        joined = cwd;
-        joined += '/';
+        n = std::strlen(joined);
+        joined[n++] = '/';
     }
-    joined += path;
-    std::string out;
-    out.reserve(joined.size());
-    for (size_t i = 0; i < joined.size();) {
-        size_t j = joined.find('/', i);
-        if (j == std::string::npos)
-            j = joined.size();
-        const size_t n = j - i;
-        if (n == 2 && joined.compare(i, 2, "..") == 0) {
-            const size_t cut = out.rfind('/');
-            out.resize(cut == std::string::npos ? 0 : cut);
-        } else if (n != 0 && !(n == 1 && joined[i] == '.')) {
-            out += '/';
-            out.append(joined, i, n);
+    const size_t length = std::strlen(path);
+    if (n + length >= sizeof joined)
+        return false;
+    std::memcpy(joined + n, path, length + 1);
+    n += length;
+    size_t o = 0;
+    for (size_t i = 0; i < n;) {
+        const void* slash = std::memchr(joined + i, '/', n - i);
+        const size_t j = slash != nullptr ? static_cast<const char*>(slash) - joined : n;
+        const size_t k = j - i;
+        if (k == 2 && joined[i] == '.' && joined[i + 1] == '.') {
+            while (o > 0 && out[o - 1] != '/')
+                --o;
+            if (o > 0)
+                --o;
+        } else if (k != 0 && !(k == 1 && joined[i] == '.')) {
+            if (o + 1 + k >= sizeof out)
+                return false;
+            out[o++] = '/';
+            std::memcpy(out + o, joined + i, k);
+            o += k;
         }
         i = j + 1;
     }
-    return out.empty() ? "/" : out;
+    if (o == 0)
+        out[o++] = '/';
+    out[o] = '\0';
+    return true;
+}
+
+bool StartsWith(const char* s, const std::string& prefix) {
+    return std::strncmp(s, prefix.c_str(), prefix.size()) == 0;
 }
 
 // Where libFuzzer writes a finding's input (-artifact_prefix,
@@ -82,15 +101,18 @@ void NoteArtifactPaths() {
     ::close(fd);
     for (size_t i = 0; i < args.size(); i = args.find('\0', i) + 1) {
         const char* arg = args.c_str() + i;
-        for (const char* flag : {"-artifact_prefix=", "-exact_artifact_path="})
-            if (std::strncmp(arg, flag, std::strlen(flag)) == 0 && arg[std::strlen(flag)] != '\0')
-                g_artifactPaths.push_back(Absolute(arg + std::strlen(flag)));
+        for (const char* flag : {"-artifact_prefix=", "-exact_artifact_path="}) {
+            char abs[kPathBuffer];
+            if (std::strncmp(arg, flag, std::strlen(flag)) == 0 && arg[std::strlen(flag)] != '\0' &&
+                Absolute(arg + std::strlen(flag), abs))
+                g_artifactPaths.emplace_back(abs);
+        }
     }
 }
 
-bool IsArtifactPath(const std::string& abs) {
+bool IsArtifactPath(const char* abs) {
     for (const std::string& prefix : g_artifactPaths)
-        if (abs.compare(0, prefix.size(), prefix) == 0)
+        if (StartsWith(abs, prefix))
             return true;
     return false;
 }
@@ -98,8 +120,13 @@ bool IsArtifactPath(const std::string& abs) {
 void CheckPath(const char* path) {
     if (!g_guardArmed || path == nullptr)
         return;
-    const std::string abs = Absolute(path);
-    if (abs.compare(0, g_jail.size() + 1, g_jail + "/") != 0 && !IsArtifactPath(abs)) {
+    char abs[kPathBuffer];
+    // A path too long to resolve here is longer than the system takes: its
+    // call fails without touching anything.
+    if (!Absolute(path, abs))
+        return;
+    const bool inJail = StartsWith(abs, g_jail) && abs[g_jail.size()] == '/';
+    if (!inJail && !IsArtifactPath(abs)) {
         std::fprintf(stderr, "client touched a path outside its directory: %s\n", path);
         __builtin_trap();
     }

@@ -34,10 +34,10 @@ struct Mode {
     // The install step runs on its own thread (not SetInstallInline), and the
     // run waits for that thread to be gone before it ends.
     bool workerThread = true;
-    // The labels and bars are refreshed for every piece received, as in the
-    // product. Off, the window leaves them as they are: they only show what
-    // the exchange has done, no invariant reads them, and refreshing them was
-    // the larger part of a run.
+    // The labels, bars and caption are refreshed for every piece received, as
+    // in the product. Off, the window leaves them as they are: they only show
+    // what the exchange has done, no invariant reads them, and refreshing them
+    // was the larger part of a run.
     bool showProgress = true;
 };
 
