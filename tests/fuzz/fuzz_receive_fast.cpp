@@ -2,9 +2,10 @@
 // receive_harness.h), the same runs and invariants as fuzz_receive with what
 // a run spends outside the exchange's logic left out: the install step is
 // called in place on the user-interface thread (no thread to start and wait
-// for) and the labels and bars are not refreshed for every piece. Many times
-// the executions per second of fuzz_receive, for the long campaigns;
-// fuzz_receive keeps the worker thread's and the display's paths covered.
+// for) and the labels, bars and caption are not refreshed for every piece
+// (receive_harness.h, Mode). Several times the executions per second of
+// fuzz_receive, for the long campaigns; fuzz_receive keeps the worker
+// thread's and the display's paths covered.
 #include "install/install_step.h"
 #include "receive_harness.h"
 
