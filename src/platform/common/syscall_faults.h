@@ -54,9 +54,10 @@ template <typename R> R DefaultFailure() {
 template <auto& Table, auto Entry, void (*SetError)(int)> class FailNthCallOf {
     using Fn = std::remove_reference_t<decltype(Table.*Entry)>;
     using Hook = detail::SyscallHook<Fn>;
-    using Result = typename Hook::Result;
 
   public:
+    using Result = typename Hook::Result;
+
     // Fails call number n (1 is the next call), reporting error.
     FailNthCallOf(long n, int error) : FailNthCallOf(n, error, detail::DefaultFailure<Result>()) {}
     FailNthCallOf(long n, int error, Result result) {

@@ -134,40 +134,60 @@ int lazy_WSAStartup(WORD version, WSADATA* data) {
     return WSASYSNOTREADY;
 }
 
-const Syscalls kReal = {
-    .open = real_open,
-    .read = ::_read,
-    .write = ::_write,
-    .close = ::_close,
-    .stat = ::_stat64,
-    .fstat = ::_fstat64,
-    .chmod = ::_chmod,
-    .unlink = ::_unlink,
-    .fopen = std::fopen,
-    .get_attributes = real_get_attributes,
-    .set_attributes = real_set_attributes,
-    .rename = real_rename,
-    .set_file_times = real_set_file_times,
-    .WSAStartup = lazy_WSAStartup,
-    .socket = Winsock<"socket", decltype(Syscalls::socket)>::call,
-    .bind = Winsock<"bind", decltype(Syscalls::bind)>::call,
-    .WSAAsyncSelect = Winsock<"WSAAsyncSelect", decltype(Syscalls::WSAAsyncSelect)>::call,
-    .connect = Winsock<"connect", decltype(Syscalls::connect)>::call,
-    .recv = Winsock<"recv", decltype(Syscalls::recv)>::call,
-    .send = Winsock<"send", decltype(Syscalls::send)>::call,
-    .getsockname = Winsock<"getsockname", decltype(Syscalls::getsockname)>::call,
-    .getpeername = Winsock<"getpeername", decltype(Syscalls::getpeername)>::call,
-    .ioctlsocket = Winsock<"ioctlsocket", decltype(Syscalls::ioctlsocket)>::call,
-    .WSAAsyncGetHostByName =
-        Winsock<"WSAAsyncGetHostByName", decltype(Syscalls::WSAAsyncGetHostByName)>::call,
-};
+Syscalls RealSyscalls() {
+    return Syscalls{
+        .open = real_open,
+        .read = ::_read,
+        .write = ::_write,
+        .close = ::_close,
+        .stat = ::_stat64,
+        .fstat = ::_fstat64,
+        .chmod = ::_chmod,
+        .unlink = ::_unlink,
+        .fopen = std::fopen,
+        .get_attributes = real_get_attributes,
+        .set_attributes = real_set_attributes,
+        .rename = real_rename,
+        .set_file_times = real_set_file_times,
+        .WSAStartup = lazy_WSAStartup,
+        .socket = Winsock<"socket", decltype(Syscalls::socket)>::call,
+        .bind = Winsock<"bind", decltype(Syscalls::bind)>::call,
+        .WSAAsyncSelect = Winsock<"WSAAsyncSelect", decltype(Syscalls::WSAAsyncSelect)>::call,
+        .connect = Winsock<"connect", decltype(Syscalls::connect)>::call,
+        .recv = Winsock<"recv", decltype(Syscalls::recv)>::call,
+        .send = Winsock<"send", decltype(Syscalls::send)>::call,
+        .getsockname = Winsock<"getsockname", decltype(Syscalls::getsockname)>::call,
+        .getpeername = Winsock<"getpeername", decltype(Syscalls::getpeername)>::call,
+        .ioctlsocket = Winsock<"ioctlsocket", decltype(Syscalls::ioctlsocket)>::call,
+        .WSAAsyncGetHostByName =
+            Winsock<"WSAAsyncGetHostByName", decltype(Syscalls::WSAAsyncGetHostByName)>::call,
+        .CreateFileA = ::CreateFileA,
+        .ReadFile = ::ReadFile,
+        .WriteFile = ::WriteFile,
+        .CloseHandle = ::CloseHandle,
+        .DeleteFileA = ::DeleteFileA,
+        .MoveFileExA = ::MoveFileExA,
+        .CreateDirectoryA = ::CreateDirectoryA,
+        .SetFileAttributesA = ::SetFileAttributesA,
+        .GetTempPathA = ::GetTempPathA,
+        .GetDiskFreeSpaceExA = ::GetDiskFreeSpaceExA,
+        .GetPrivateProfileStringA = ::GetPrivateProfileStringA,
+        .GetPrivateProfileIntA = ::GetPrivateProfileIntA,
+        .CreateProcessA = ::CreateProcessA,
+        .SetCurrentDirectoryA = ::SetCurrentDirectoryA,
+        ._beginthreadex = ::_beginthreadex,
+    };
+}
 
 } // namespace
 
-Syscalls syscalls = kReal;
+// Filled before the static objects of every other file are built: their
+// constructors may already call through it. The system's functions are
+// imported, so their addresses are known only once the program is loaded.
+Syscalls syscalls __attribute__((init_priority(101))) = RealSyscalls();
 
 void ResetSyscalls() {
-    syscalls = kReal;
+    syscalls = RealSyscalls();
 }
 
 } // namespace tvwin32

@@ -41,7 +41,7 @@ TEST_F(GunzipTest, DerivesOutputNameFromSuffix) {
     for (const Row& r : rows) {
         std::string host_input = r.input;
         std::replace(host_input.begin(), host_input.end(), '\\', '/');
-        WriteFile(host_input, Fixture("text"));
+        WriteBytes(host_input, Fixture("text"));
         Outcome o = Run(r.input);
         EXPECT_EQ(o.status, 0) << r.input << ": " << o.err;
         EXPECT_TRUE(fs::exists(r.output)) << r.input;
@@ -52,7 +52,7 @@ TEST_F(GunzipTest, DerivesOutputNameFromSuffix) {
 TEST_F(GunzipTest, NameWithoutRecognisedSuffixIsLeftAlone) {
     fs::create_directory("d");
     for (const char* name : {".gz", "d/.gz", "plain.txt"}) {
-        WriteFile(name, Fixture("text"));
+        WriteBytes(name, Fixture("text"));
         Outcome o = Run(name);
         EXPECT_EQ(o.status, 0) << name;
         EXPECT_EQ(o.err, "");
@@ -62,7 +62,7 @@ TEST_F(GunzipTest, NameWithoutRecognisedSuffixIsLeftAlone) {
 }
 
 TEST_F(GunzipTest, FindsInputByCompletionSuffix) {
-    WriteFile("data.gz", Fixture("text"));
+    WriteBytes("data.gz", Fixture("text"));
     Outcome o = Run("data");
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(fs::exists("data"));
@@ -101,17 +101,17 @@ TEST_F(GunzipTest, RefusesPathsThatDoNotFitTheNameBuffers) {
 }
 
 TEST_F(GunzipTest, ReplacesExistingReadOnlyOutput) {
-    WriteFile("text.gz", Fixture("text"));
-    WriteFile("text", "old contents");
+    WriteBytes("text.gz", Fixture("text"));
+    WriteBytes("text", "old contents");
     chmod("text", 0444);
     Outcome o = Run("text.gz");
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(ReadFile("text") == Expected("text"));
+    EXPECT_TRUE(ReadBytes("text") == Expected("text"));
 }
 
 TEST_F(GunzipTest, KeepsOutputThatCannotBeReplaced) {
-    WriteFile("text.gz", Fixture("text"));
-    WriteFile("text", "old contents");
+    WriteBytes("text.gz", Fixture("text"));
+    WriteBytes("text", "old contents");
     crtsys::syscalls.rename = [](const char*, const char*) {
         errno = EBUSY;
         return -1;
@@ -119,14 +119,14 @@ TEST_F(GunzipTest, KeepsOutputThatCannotBeReplaced) {
     Outcome o = Run("text.gz");
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, std::string("gzip: text: ") + crt_error_text(EBUSY) + "\n");
-    EXPECT_EQ(ReadFile("text"), "old contents");
+    EXPECT_EQ(ReadBytes("text"), "old contents");
     EXPECT_TRUE(fs::exists("text.gz"));
     EXPECT_FALSE(fs::exists("text.~tv"));
 }
 
 #ifndef _WIN32
 TEST_F(GunzipTest, RefusesOutputThatIsTheInputItself) {
-    WriteFile("text.gz", Fixture("text"));
+    WriteBytes("text.gz", Fixture("text"));
     ASSERT_EQ(link("text.gz", "text"), 0);
     Outcome o = Run("text.gz");
     EXPECT_EQ(o.status, 1);
@@ -137,7 +137,7 @@ TEST_F(GunzipTest, RefusesOutputThatIsTheInputItself) {
 
 TEST_F(GunzipTest, AppliesStoredTimeOrInputTimes) {
     // Stored time 1600000000 wins over the input's own.
-    WriteFile("text.gz", Fixture("text"));
+    WriteBytes("text.gz", Fixture("text"));
     struct utimbuf t {
         1000000, 2000000
     };
@@ -146,30 +146,30 @@ TEST_F(GunzipTest, AppliesStoredTimeOrInputTimes) {
     EXPECT_EQ(StatOf("text").st_mtime, 1600000000);
     EXPECT_EQ(StatOf("text").st_atime, 1000000);
     // No stored time: the input's access and modification times.
-    WriteFile("mtime_zero.gz", Fixture("mtime_zero"));
+    WriteBytes("mtime_zero.gz", Fixture("mtime_zero"));
     utime("mtime_zero.gz", &t);
     EXPECT_EQ(Run("mtime_zero.gz").status, 0);
     EXPECT_EQ(StatOf("mtime_zero").st_mtime, 2000000);
     EXPECT_EQ(StatOf("mtime_zero").st_atime, 1000000);
     // Two members: the last non-zero stamp wins.
-    WriteFile("two.gz", Fixture("two_members"));
+    WriteBytes("two.gz", Fixture("two_members"));
     EXPECT_EQ(Run("two.gz").status, 0);
     EXPECT_EQ(StatOf("two").st_mtime, 2000);
     // A stamp negative as a signed 32-bit value cannot be applied: warning,
     // the output is complete and the input gone.
-    WriteFile("neg.gz", Fixture("mtime_negative"));
+    WriteBytes("neg.gz", Fixture("mtime_negative"));
     Outcome o = Run("neg.gz");
     EXPECT_EQ(o.status, 2);
-    EXPECT_TRUE(ReadFile("neg") == Expected("mtime_negative"));
+    EXPECT_TRUE(ReadBytes("neg") == Expected("mtime_negative"));
     EXPECT_FALSE(fs::exists("neg.gz"));
 }
 
 TEST_F(GunzipTest, CopiesInputPermissionsIncludingReadOnly) {
-    WriteFile("a.gz", Fixture("text"));
+    WriteBytes("a.gz", Fixture("text"));
     chmod("a.gz", 0640);
     EXPECT_EQ(Run("a.gz").status, 0);
     EXPECT_EQ(StatOf("a").st_mode & 07777, kOwnerReadWrite);
-    WriteFile("r.gz", Fixture("text"));
+    WriteBytes("r.gz", Fixture("text"));
     chmod("r.gz", 0444);
     struct utimbuf t {
         1000000, 2000000
@@ -185,23 +185,23 @@ TEST_F(GunzipTest, CopiesInputPermissionsIncludingReadOnly) {
 
 // Making a name writable before deleting it never reaches through a link.
 TEST_F(GunzipTest, LinksInPlaceOfOutputOrInputAreRemovedThemselves) {
-    WriteFile("victim", "precious");
+    WriteBytes("victim", "precious");
     chmod("victim", 0444);
-    WriteFile("text.gz", Fixture("text"));
+    WriteBytes("text.gz", Fixture("text"));
     ASSERT_EQ(symlink("victim", "text"), 0);
     EXPECT_EQ(Run("text.gz").status, 0);
     EXPECT_TRUE(S_ISREG(StatOf("text").st_mode));
-    EXPECT_EQ(ReadFile("victim"), "precious");
+    EXPECT_EQ(ReadBytes("victim"), "precious");
     EXPECT_EQ(StatOf("victim").st_mode & 07777, 0444u);
 
-    WriteFile("real.gz", Fixture("text"));
+    WriteBytes("real.gz", Fixture("text"));
     chmod("real.gz", 0444);
     ASSERT_EQ(symlink("real.gz", "link.gz"), 0);
     EXPECT_EQ(Run("link.gz").status, 0);
     EXPECT_FALSE(fs::is_symlink("link.gz"));
     EXPECT_TRUE(fs::exists("real.gz"));
     EXPECT_EQ(StatOf("real.gz").st_mode & 07777, 0444u);
-    EXPECT_TRUE(ReadFile("link") == Expected("text"));
+    EXPECT_TRUE(ReadBytes("link") == Expected("text"));
 }
 #endif
 
@@ -220,8 +220,8 @@ TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
                 {"text", true, true}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.fixture);
-        WriteFile("f.gz", Fixture(r.fixture));
-        WriteFile("f", "installed game file");
+        WriteBytes("f.gz", Fixture(r.fixture));
+        WriteBytes("f", "installed game file");
         chmod("f", 0444);
         if (r.diskFull)
             crtsys::syscalls.write = [](int, const void*, sys_count) -> sys_result {
@@ -232,7 +232,7 @@ TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
         crtsys::ResetSyscalls();
         EXPECT_EQ(o.fatal, r.fatal);
         EXPECT_EQ(o.status, 1);
-        EXPECT_EQ(ReadFile("f"), "installed game file");
+        EXPECT_EQ(ReadBytes("f"), "installed game file");
         EXPECT_EQ(StatOf("f").st_mode & 07777, 0444u);
         EXPECT_TRUE(fs::exists("f.gz"));
         EXPECT_FALSE(fs::exists("f.~tv"));
@@ -244,11 +244,11 @@ TEST_F(GunzipTest, FailureKeepsTheFileItWasToReplace) {
 }
 
 TEST_F(GunzipTest, FatalErrorBeforeOutputLeavesExistingOutputAlone) {
-    WriteFile("e.gz", "");
-    WriteFile("e", "old");
+    WriteBytes("e.gz", "");
+    WriteBytes("e", "old");
     Outcome o = Run("e.gz");
     EXPECT_TRUE(o.fatal);
-    EXPECT_EQ(ReadFile("e"), "old");
+    EXPECT_EQ(ReadBytes("e"), "old");
 }
 
 // The caller hears of a fatal error once the partial output is gone, just
@@ -259,9 +259,9 @@ TEST_F(GunzipTest, FatalErrorIsToldToTheCallerAfterCleaningUp) {
     set_gunzip_fatal_notice([](const char* path) {
         told.push_back(std::string(path) + (fs::exists("f.~tv") ? " partial left" : ""));
     });
-    WriteFile("f.gz", Fixture("bad_crc"));
+    WriteBytes("f.gz", Fixture("bad_crc"));
     EXPECT_TRUE(Run("f.gz").fatal);
-    WriteFile("z.gz", Fixture("zip_two_entries"));
+    WriteBytes("z.gz", Fixture("zip_two_entries"));
     EXPECT_EQ(Run("z.gz").status, 1);
     set_gunzip_fatal_notice(nullptr);
     EXPECT_EQ(told, std::vector<std::string>{"f.gz"});
@@ -270,17 +270,17 @@ TEST_F(GunzipTest, FatalErrorIsToldToTheCallerAfterCleaningUp) {
 // What a run killed half-way left behind is replaced, a link there removed
 // itself.
 TEST_F(GunzipTest, ReplacesAPartialOutputLeftBehind) {
-    WriteFile("victim", "precious");
-    WriteFile("text.gz", Fixture("text"));
+    WriteBytes("victim", "precious");
+    WriteBytes("text.gz", Fixture("text"));
 #ifdef _WIN32
-    WriteFile("text.~tv", "left by a killed run");
+    WriteBytes("text.~tv", "left by a killed run");
 #else
     ASSERT_EQ(symlink("victim", "text.~tv"), 0);
 #endif
     EXPECT_EQ(Run("text.gz").status, 0);
-    EXPECT_TRUE(ReadFile("text") == Expected("text"));
+    EXPECT_TRUE(ReadBytes("text") == Expected("text"));
     EXPECT_FALSE(fs::exists("text.~tv"));
-    EXPECT_EQ(ReadFile("victim"), "precious");
+    EXPECT_EQ(ReadBytes("victim"), "precious");
 }
 
 } // namespace

@@ -94,7 +94,7 @@ class FixtureCase : public GunzipTest, public ::testing::WithParamInterface<Case
 TEST_P(FixtureCase, GivesStatusTextAndFilesOfItsRow) {
     const Case& c = GetParam();
     std::string input = std::string(c.name) + ".gz";
-    WriteFile(input, Fixture(c.name));
+    WriteBytes(input, Fixture(c.name));
     Outcome o = Run(input);
 
     EXPECT_EQ(o.err, Expand(c.err, input));
@@ -105,7 +105,7 @@ TEST_P(FixtureCase, GivesStatusTextAndFilesOfItsRow) {
     EXPECT_EQ(fs::exists(input), !success) << "input after " << c.name;
     ASSERT_EQ(fs::exists(c.name), success) << "output after " << c.name;
     if (success) {
-        EXPECT_TRUE(ReadFile(c.name) == Expected(c.name)) << "output of " << c.name;
+        EXPECT_TRUE(ReadBytes(c.name) == Expected(c.name)) << "output of " << c.name;
     }
     EXPECT_FALSE(output_incomplete);
 }
@@ -117,17 +117,17 @@ INSTANTIATE_TEST_SUITE_P(Gzip, FixtureCase, ::testing::ValuesIn(kCases),
 // the output reads it instead of failing.
 TEST_F(GunzipTest, DistanceBeforeOutputReadsFreshWindowAsZeros) {
     std::memset(window_buffer, 0, kWindowSize);
-    WriteFile("d.gz", Fixture("distance_before_start"));
+    WriteBytes("d.gz", Fixture("distance_before_start"));
     Outcome o = Run("d.gz");
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(ReadFile("d"), Expected("distance_before_start"));
+    EXPECT_EQ(ReadBytes("d"), Expected("distance_before_start"));
 }
 
 TEST_F(GunzipTest, DistanceBeforeMemberReadsPreviousMemberByPosition) {
-    WriteFile("w.gz", Fixture("window_from_previous_member", TV_GZIP_LARGE));
+    WriteBytes("w.gz", Fixture("window_from_previous_member", TV_GZIP_LARGE));
     Outcome o = Run("w.gz");
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(ReadFile("w") == Expected("window_from_previous_member", TV_GZIP_LARGE));
+    EXPECT_TRUE(ReadBytes("w") == Expected("window_from_previous_member", TV_GZIP_LARGE));
 }
 
 // Large data and the 32768-byte input block boundary.
@@ -141,13 +141,13 @@ TEST_F(GunzipTest, LargeFilesAndBlockBoundaries) {
                               "many_members"};
     for (const char* name : ok) {
         std::string input = std::string(name) + ".gz";
-        WriteFile(input, Fixture(name, TV_GZIP_LARGE));
+        WriteBytes(input, Fixture(name, TV_GZIP_LARGE));
         Outcome o = Run(input);
         EXPECT_EQ(o.status, 0) << name << ": " << o.err;
         EXPECT_FALSE(fs::exists(input)) << name;
-        EXPECT_TRUE(ReadFile(name) == Expected(name, TV_GZIP_LARGE)) << name;
+        EXPECT_TRUE(ReadBytes(name) == Expected(name, TV_GZIP_LARGE)) << name;
     }
-    WriteFile("m.gz", Fixture("file_multiple_of_block", TV_GZIP_LARGE));
+    WriteBytes("m.gz", Fixture("file_multiple_of_block", TV_GZIP_LARGE));
     Outcome o = Run("m.gz");
     EXPECT_TRUE(o.fatal);
     EXPECT_EQ(o.err, "\ngzip: m.gz: unexpected end of file\n");

@@ -25,12 +25,12 @@ struct FatalExit {
     int32_t code;
 };
 
-inline std::string ReadFile(const fs::path& p) {
+inline std::string ReadBytes(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-inline void WriteFile(const fs::path& p, const std::string& data) {
+inline void WriteBytes(const fs::path& p, const std::string& data) {
     std::ofstream f(p, std::ios::binary);
     f << data;
 }
@@ -69,10 +69,10 @@ class GunzipTest : public ::testing::Test {
 
     // Copies fixture NAME.gz from the committed set (or the large set) here.
     static std::string Fixture(const std::string& name, const char* dir = TV_GZIP_FIXTURES) {
-        return ReadFile(fs::path(dir) / (name + ".gz"));
+        return ReadBytes(fs::path(dir) / (name + ".gz"));
     }
     static std::string Expected(const std::string& name, const char* dir = TV_GZIP_FIXTURES) {
-        return ReadFile(fs::path(dir) / (name + ".expected"));
+        return ReadBytes(fs::path(dir) / (name + ".expected"));
     }
 
     Outcome Run(const std::string& path) {

@@ -58,10 +58,10 @@ TEST_F(GunzipTest, MergesShortReads) {
     crtsys::syscalls.read = [](int fd, void* buf, sys_count n) -> sys_result {
         return ::read(fd, buf, n > 0 ? 1 : 0);
     };
-    WriteFile("t.gz", Fixture("trailer_at_block_end_then_member", TV_GZIP_LARGE));
+    WriteBytes("t.gz", Fixture("trailer_at_block_end_then_member", TV_GZIP_LARGE));
     Outcome o = Run("t.gz");
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(ReadFile("t") == Expected("trailer_at_block_end_then_member", TV_GZIP_LARGE));
+    EXPECT_TRUE(ReadBytes("t") == Expected("trailer_at_block_end_then_member", TV_GZIP_LARGE));
 }
 
 int g_writes_left;
@@ -74,7 +74,7 @@ TEST_F(GunzipTest, FullDiskIsFatalAndDeletesPartialOutput) {
         errno = ENOSPC;
         return -1;
     };
-    WriteFile("big.gz", Fixture("big_text", TV_GZIP_LARGE));
+    WriteBytes("big.gz", Fixture("big_text", TV_GZIP_LARGE));
     Outcome o = Run("big.gz");
     EXPECT_TRUE(o.fatal);
     EXPECT_EQ(o.status, 1);
@@ -88,9 +88,9 @@ TEST_F(GunzipTest, PartialWritesAreCompleted) {
     crtsys::syscalls.write = [](int fd, const void* buf, sys_count n) -> sys_result {
         return ::write(fd, buf, n > 1000 ? 1000 : n);
     };
-    WriteFile("big.gz", Fixture("big_noise", TV_GZIP_LARGE));
+    WriteBytes("big.gz", Fixture("big_noise", TV_GZIP_LARGE));
     EXPECT_EQ(Run("big.gz").status, 0);
-    EXPECT_TRUE(ReadFile("big") == Expected("big_noise", TV_GZIP_LARGE));
+    EXPECT_TRUE(ReadBytes("big") == Expected("big_noise", TV_GZIP_LARGE));
 }
 
 TEST_F(GunzipTest, FailedReadIsFatalWithItsErrorText) {
@@ -98,7 +98,7 @@ TEST_F(GunzipTest, FailedReadIsFatalWithItsErrorText) {
         errno = EIO;
         return -1;
     };
-    WriteFile("t.gz", Fixture("text"));
+    WriteBytes("t.gz", Fixture("text"));
     Outcome o = Run("t.gz");
     EXPECT_TRUE(o.fatal);
     EXPECT_EQ(o.err, std::string("\ngzip: t.gz: ") + crt_error_text(EIO) + "\n");
@@ -120,7 +120,7 @@ int RunTool(const std::vector<std::string>& args, std::string* err) {
     cmd = quote + cmd + quote; // cmd.exe /c drops the outer pair
 #endif
     int rc = std::system(cmd.c_str());
-    *err = ReadFile("tool_err.txt");
+    *err = ReadBytes("tool_err.txt");
 #ifdef _WIN32
     // Standard error is a text stream there: every line ends in CR LF.
     std::erase(*err, '\r');
@@ -132,15 +132,15 @@ int RunTool(const std::vector<std::string>& args, std::string* err) {
 
 TEST_F(GunzipTest, ToolExitsWithFirstNonZeroStatus) {
     std::string err;
-    WriteFile("a.gz", Fixture("text"));
-    WriteFile("b.gz", Fixture("trailing_garbage"));
-    WriteFile("c.gz", Fixture("text"));
+    WriteBytes("a.gz", Fixture("text"));
+    WriteBytes("b.gz", Fixture("trailing_garbage"));
+    WriteBytes("c.gz", Fixture("text"));
     EXPECT_EQ(RunTool({"a.gz", "b.gz", "c.gz"}, &err), 2);
     EXPECT_TRUE(fs::exists("a") && fs::exists("b"));
     EXPECT_TRUE(fs::exists("c.gz")) << "stops after the first non-zero status";
 
-    WriteFile("bad.gz", Fixture("bad_crc"));
-    WriteFile("d.gz", Fixture("text"));
+    WriteBytes("bad.gz", Fixture("bad_crc"));
+    WriteBytes("d.gz", Fixture("text"));
     EXPECT_EQ(RunTool({"bad.gz", "d.gz"}, &err), 1);
     EXPECT_EQ(err, "\ngzip: bad.gz: invalid compressed data--crc error\n");
     EXPECT_FALSE(fs::exists("bad"));
@@ -164,7 +164,7 @@ TEST_F(GunzipTest, BlockStartingNearEndOfCutInputEndsAtEndOfInput) {
                                "\x15\x54\x60\xeb\xfa\x10\x41\x06\x39\x10\xc3\x20\x0c\xfc\x8a\xbf"
                                "\xe6\x2a\xac\xe0\x02\x52\xc2\x2a\xea\xef\xf7\xe0\xb4\x7b\x43\x80"
                                "\x0d\x1e\xb4\x1b\xda\xed\x46\x34\xb8\x5e";
-    WriteFile("c.gz", std::string(kCut, sizeof kCut - 1));
+    WriteBytes("c.gz", std::string(kCut, sizeof kCut - 1));
     std::string err;
     EXPECT_EQ(RunTool({"c.gz"}, &err), 1);
     EXPECT_EQ(err, "\ngzip: c.gz: unexpected end of file\n");
