@@ -11,6 +11,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "platform/common/open_flags.h"
 #include "platform/crt_io.h"
 #include "platform/host/syscalls.h"
 
@@ -57,22 +58,8 @@ void to_crt(const struct stat& s, crt_stat_t* st) {
 }
 
 int host_flags(int flags) {
-    int f = O_CLOEXEC;
-    switch (flags & 3) {
-    case CRT_O_WRONLY:
-        f |= O_WRONLY;
-        break;
-    case CRT_O_RDWR:
-        f |= O_RDWR;
-        break;
-    default:
-        f |= O_RDONLY;
-    }
-    if (flags & CRT_O_CREAT)
-        f |= O_CREAT;
-    if (flags & CRT_O_EXCL)
-        f |= O_EXCL;
-    return f;
+    return tvplatform::SystemOpenFlags(flags, {O_RDONLY, O_WRONLY, O_RDWR, O_CREAT, O_EXCL},
+                                       O_CLOEXEC);
 }
 
 } // namespace

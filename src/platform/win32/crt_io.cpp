@@ -11,6 +11,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include "platform/common/open_flags.h"
 #include "platform/crt_io.h"
 #include "platform/win32/syscalls.h"
 
@@ -44,22 +45,8 @@ void to_crt(const struct _stat64& s, crt_stat_t* st) {
 }
 
 int runtime_flags(int flags) {
-    int f = _O_BINARY | _O_NOINHERIT;
-    switch (flags & 3) {
-    case CRT_O_WRONLY:
-        f |= _O_WRONLY;
-        break;
-    case CRT_O_RDWR:
-        f |= _O_RDWR;
-        break;
-    default:
-        f |= _O_RDONLY;
-    }
-    if (flags & CRT_O_CREAT)
-        f |= _O_CREAT;
-    if (flags & CRT_O_EXCL)
-        f |= _O_EXCL;
-    return f;
+    return tvplatform::SystemOpenFlags(flags, {_O_RDONLY, _O_WRONLY, _O_RDWR, _O_CREAT, _O_EXCL},
+                                       _O_BINARY | _O_NOINHERIT);
 }
 
 // The runtime knows only the owner's read and write bits.
