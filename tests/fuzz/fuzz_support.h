@@ -1,6 +1,7 @@
 // Shared harness of the decompressor fuzz targets: the process exit of the
-// fatal path becomes an exception, the input comes from a memory file as the
-// driver would leave it, and the output goes nowhere.
+// fatal path becomes an exception, the input is served from memory through
+// the file layer as the driver would leave it, and the output is counted and
+// dropped (a run's writes fail as on a full disk past 128 KB).
 #pragma once
 
 #include <cstddef>
@@ -19,7 +20,8 @@ void install_exit_handler();
 // Makes the decompressor's state what the driver leaves before it calls a
 // member decoder: quiet, no output file to delete, the input buffer filled
 // from a file holding magic followed by data, with the magic consumed.
-// Returns the input descriptor. The output descriptor is /dev/null.
+// Returns the input descriptor. Reads and writes on the input and output
+// descriptors it sets never reach the system.
 int start_member(const uint8_t magic[2], const uint8_t* data, size_t size);
 
 // Runs fn, swallowing the decompressor's abort (whose code must be 1).
