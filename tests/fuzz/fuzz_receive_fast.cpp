@@ -15,5 +15,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    return receivefuzz::RunInput(data, size, {.workerThread = false, .showProgress = false});
+    return receivefuzz::RunInput(
+        data, size, {.workerThread = false, .showProgress = false, .memorySockets = true});
 }

@@ -22,6 +22,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <string>
 #include <sys/socket.h>
@@ -58,7 +61,8 @@ struct Delivery {
         size_t offset, length;
     };
     std::vector<Chunk> chunks;
-    std::vector<int> peers; // the other ends of the socket pairs
+    std::vector<int> peers;  // the other ends of the socket pairs
+    in_addr_t localAddr = 0; // the client's end of an in-memory connection
 };
 
 Delivery g_d;
@@ -85,6 +89,86 @@ int FakeSocket(int, int type, int) {
     g_d.peers.push_back(sv[1]);
     ++g_d.connection;
     return sv[0];
+}
+
+// ---- In-memory connections (Mode::memorySockets) ----------------------------------
+//
+// The descriptor of an in-memory connection is a number no kernel object has
+// (above the highest descriptor a process may hold), so the table's entries
+// that take a descriptor tell it apart and pass every real one on. Such a
+// connection connects at once, is always writable and never readable: its
+// data arrives only as the notifications Drive hands the window, as with the
+// socket pair, whose other end never writes.
+
+constexpr int kMemorySocketBase = 1 << 24;
+
+tvhost::Syscalls g_real; // the table as it was before the run
+
+bool IsMemorySocket(int fd) {
+    return fd >= kMemorySocketBase;
+}
+
+int MemorySocket(int, int, int) {
+    ++g_d.connection;
+    return kMemorySocketBase + g_d.connection;
+}
+
+int MemoryClose(int fd) {
+    return IsMemorySocket(fd) ? 0 : g_real.close(fd);
+}
+
+int MemoryGetsockopt(int fd, int level, int name, void* value, socklen_t* len) {
+    if (!IsMemorySocket(fd))
+        return g_real.getsockopt(fd, level, name, value, len);
+    if (level != SOL_SOCKET || name != SO_ERROR || *len < sizeof(int))
+        Fail("an in-memory connection was asked for more than its error");
+    *static_cast<int*>(value) = 0;
+    *len = sizeof(int);
+    return 0;
+}
+
+int MemoryGetsockname(int fd, sockaddr* addr, socklen_t* len) {
+    if (!IsMemorySocket(fd))
+        return g_real.getsockname(fd, addr, len);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(50000);
+    local.sin_addr.s_addr = g_d.localAddr;
+    std::memcpy(addr, &local, std::min<size_t>(*len, sizeof local));
+    *len = sizeof local;
+    return 0;
+}
+
+int MemoryFionread(int fd, int* waiting) {
+    if (!IsMemorySocket(fd))
+        return g_real.ioctl_fionread(fd, waiting);
+    *waiting = static_cast<int>(g_d.size - g_d.cursor);
+    return 0;
+}
+
+// The real descriptors are polled as they are (the wake descriptor above
+// all); the in-memory ones are hidden from the kernel behind -1, which poll
+// skips, and answered here.
+int MemoryPoll(pollfd* fds, nfds_t n, int timeout) {
+    int hidden[8];
+    if (n > std::size(hidden))
+        Fail("more descriptors polled than the loop ever holds");
+    int ready = 0;
+    for (nfds_t i = 0; i < n; ++i) {
+        hidden[i] = fds[i].fd;
+        if (!IsMemorySocket(fds[i].fd))
+            continue;
+        fds[i].fd = -1;
+        ready += (fds[i].events & POLLOUT) != 0;
+    }
+    int rc = g_real.poll(fds, n, ready > 0 ? 0 : timeout);
+    for (nfds_t i = 0; i < n; ++i) {
+        if (!IsMemorySocket(hidden[i]))
+            continue;
+        fds[i].fd = hidden[i];
+        fds[i].revents = fds[i].events & POLLOUT;
+    }
+    return rc < 0 ? rc : rc + ready;
 }
 
 int FakeConnect(int, const sockaddr*, socklen_t) {
@@ -404,10 +488,20 @@ int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
     SetInstallDecompressor(SnapshotDecompress);
 
     const tvhost::Syscalls saved = tvhost::syscalls;
+    g_real = saved;
     tvhost::syscalls.socket = FakeSocket;
     tvhost::syscalls.connect = FakeConnect;
     tvhost::syscalls.recv = FakeRecv;
     tvhost::syscalls.send = FakeSend;
+    if (mode.memorySockets) {
+        g_d.localAddr = loopback ? wire::kLoopbackAddr : 0x0200007Fu;
+        tvhost::syscalls.socket = MemorySocket;
+        tvhost::syscalls.close = MemoryClose;
+        tvhost::syscalls.getsockopt = MemoryGetsockopt;
+        tvhost::syscalls.getsockname = MemoryGetsockname;
+        tvhost::syscalls.ioctl_fionread = MemoryFionread;
+        tvhost::syscalls.poll = MemoryPoll;
+    }
     g_strServerAddr = "192.0.2.1";
     g_nServerPort = 43001;
 

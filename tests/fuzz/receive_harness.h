@@ -10,8 +10,8 @@
 // the piece sizes, one byte each, used in turn; then the server's stream.
 //
 // The progress window runs modally as in the product. Its socket is real (a
-// socket pair, so the event loop can poll it) but the syscall table serves
-// the stream: each receive gets at most the rest of the current piece, and a
+// socket pair, so the event loop can poll it; or in memory, Mode) but the
+// syscall table serves the stream: each receive gets at most the rest of the current piece, and a
 // redirect's new connection continues the same stream. Every piece is handed
 // to the window as a data notification; then the close notification; then
 // the user closes the window. The decompressor is a stand-in that checks the
@@ -39,6 +39,12 @@ struct Mode {
     // what the exchange has done, no invariant reads them, and refreshing them
     // was the larger part of a run.
     bool showProgress = true;
+    // Each connection is a socket pair, the client's end polled by the event
+    // loop as in the product. On, a connection is in memory: the syscall
+    // table answers for its descriptor (always writable, never readable, as
+    // the socket pair whose other end never writes), which saves the kernel
+    // a socket pair, its closes and the polls per connection.
+    bool memorySockets = false;
 };
 
 // One run on one input; traps when an invariant breaks.

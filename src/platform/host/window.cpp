@@ -38,6 +38,11 @@ struct Slot {
 struct WindowTable {
     std::vector<Slot> slots;
     std::vector<std::size_t> free; // slots without a record, reused first
+    // Records of destroyed windows, emptied, for the next windows created: a
+    // dialog then costs no allocation per control (each record keeps its
+    // text's and child list's buffers), where a harness creates the same
+    // dialogs many thousand times. At most as many as were ever live at once.
+    std::vector<std::unique_ptr<Window>> spare;
 };
 
 WindowTable& Table() {
@@ -67,7 +72,12 @@ std::pair<HWND, Window*> NewWindow(WindowType type, HWND parent) {
         t.slots.emplace_back();
     }
     Slot& slot = t.slots[index];
-    slot.rec = std::make_unique<Window>();
+    if (t.spare.empty()) {
+        slot.rec = std::make_unique<Window>();
+    } else {
+        slot.rec = std::move(t.spare.back());
+        t.spare.pop_back();
+    }
     slot.rec->type = type;
     slot.rec->parent = parent;
     return {HandleOf(index, slot.generation), slot.rec.get()};
@@ -82,6 +92,16 @@ void FreeWindow(HWND h) {
     std::unique_ptr<Window> rec = std::move(slot.rec);
     ++slot.generation;
     t.free.push_back(index);
+    // Emptied as a new record, the two buffers aside; the stand-in goes with
+    // the window (a pointer kept to it must not come to mean another one).
+    std::string text = std::move(rec->text);
+    std::vector<HWND> children = std::move(rec->children);
+    *rec = Window{};
+    text.clear();
+    children.clear();
+    rec->text = std::move(text);
+    rec->children = std::move(children);
+    t.spare.push_back(std::move(rec));
 }
 
 // ---- 2. Creation -----------------------------------------------------------
@@ -106,6 +126,7 @@ HWND CreateDialogWindow(const DialogTemplate* tmpl, HWND parent, CWnd* pOwner) {
     w->text = tmpl->title ? tmpl->title : "";
     w->visible = (tmpl->style & WS_VISIBLE) != 0;
     w->pWnd = pOwner;
+    w->children.reserve(static_cast<std::size_t>(tmpl->nControls));
     for (int i = 0; i < tmpl->nControls; ++i) {
         HWND c = CreateControl(h, tmpl->controls[i]);
         w->children.push_back(c);

@@ -5,8 +5,9 @@
 // Touched only on the user-interface thread.
 //
 // An HWND is not the record's address: it is a slot index and that slot's
-// generation, so a destroyed window's record is freed at once and its slot
-// reused, while a late message to the old handle still finds nothing.
+// generation, so a destroyed window's record is emptied at once (and kept for
+// a later window) and its slot reused, while a late message to the old handle
+// still finds nothing.
 #pragma once
 
 #include "platform/host/frontend.h"
