@@ -5,11 +5,13 @@
 #include "platform/wintypes.h"
 
 #include "platform/host/errors.h"
+#include "platform/host/syscalls.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,16 +37,19 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
+// Plain descriptors through the system-call table, no stream: a caller may
+// read the same file for every key (the server list reads it twice per
+// entry), and a stream's buffer is two more allocations each time.
 bool ReadWholeFile(const char* fileName, std::string& out) {
-    std::string p = tvhost::HostPath(fileName);
-    FILE* f = std::fopen(p.c_str(), "rbe");
-    if (!f)
+    const std::string p = tvhost::HostPath(fileName);
+    const int fd = tvhost::syscalls.open(p.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
         return false;
     char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    std::fclose(f);
+    ssize_t n;
+    while ((n = tvhost::syscalls.read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    tvhost::syscalls.close(fd);
     if (out.compare(0, 3, "\xEF\xBB\xBF") == 0)
         out.erase(0, 3);
     return true;
