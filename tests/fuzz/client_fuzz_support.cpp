@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -202,6 +203,9 @@ namespace {
 
 SilentFrontEnd* g_frontEnd = nullptr;
 std::string g_scratch, g_temp;
+// The jail, scratch, temporary and libFuzzer's own directory, kept open:
+// every run walks the first three and changes into the scratch one and back.
+int g_jailFd = -1, g_scratchFd = -1, g_tempFd = -1, g_homeFd = -1;
 std::string g_home; // libFuzzer's own directory: its corpus paths may be relative
 
 void SetUpOnce() {
@@ -229,6 +233,12 @@ void SetUpOnce() {
         fs::remove_all(g_jail, ec);
     });
     ::setenv("TMPDIR", g_temp.c_str(), 1);
+    for (auto [fd, dir] : {std::pair{&g_jailFd, &g_jail}, std::pair{&g_scratchFd, &g_scratch},
+                           std::pair{&g_tempFd, &g_temp}, std::pair{&g_homeFd, &g_home}}) {
+        *fd = ::open(dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (*fd < 0)
+            std::abort();
+    }
 
     tvhost::BindUiThread();
     tvhost::SetAppName("torvane-update");
@@ -304,12 +314,15 @@ void ClearAt(int dirFd, const std::string& path, bool checkLinks) {
     });
 }
 
-void Clear(const std::string& dir, bool checkLinks) {
-    const int fd = OpenDir(AT_FDCWD, dir.c_str());
-    if (fd < 0)
+// A kept directory descriptor, read again from its first entry.
+int Rewound(int dirFd) {
+    if (::lseek(dirFd, 0, SEEK_SET) != 0)
         std::abort();
-    ClearAt(fd, dir, checkLinks);
-    ::close(fd);
+    return dirFd;
+}
+
+void Clear(int dirFd, const std::string& dir, bool checkLinks) {
+    ClearAt(Rewound(dirFd), dir, checkLinks);
 }
 
 // The scratch directories were left empty by the last EndRun; a run that
@@ -321,11 +334,11 @@ bool g_cleared = true;
 SilentFrontEnd& BeginRun() {
     SetUpOnce();
     if (!g_cleared) {
-        Clear(g_scratch, false);
-        Clear(g_temp, false);
+        Clear(g_scratchFd, g_scratch, false);
+        Clear(g_tempFd, g_temp, false);
     }
     g_cleared = false;
-    if (::chdir(g_scratch.c_str()) != 0)
+    if (::fchdir(g_scratchFd) != 0)
         std::abort();
     g_frontEnd->boxes.clear();
     g_frontEnd->onModalStart = nullptr;
@@ -335,21 +348,17 @@ SilentFrontEnd& BeginRun() {
 
 void EndRun() {
     g_guardArmed = false;
-    const int jail = OpenDir(AT_FDCWD, g_jail.c_str());
-    if (jail < 0)
-        std::abort();
-    ForEachEntry(jail, [](const char* name, unsigned char) {
+    ForEachEntry(Rewound(g_jailFd), [](const char* name, unsigned char) {
         if (std::strcmp(name, "work") != 0 && std::strcmp(name, "tmp") != 0) {
             std::fprintf(stderr, "a file appeared beside the working directory: %s/%s\n",
                          g_jail.c_str(), name);
             __builtin_trap();
         }
     });
-    ::close(jail);
-    Clear(g_scratch, true);
-    Clear(g_temp, true);
+    Clear(g_scratchFd, g_scratch, true);
+    Clear(g_tempFd, g_temp, true);
     g_cleared = true;
-    if (::chdir(g_home.c_str()) != 0)
+    if (::fchdir(g_homeFd) != 0)
         std::abort();
 }
 
@@ -361,9 +370,8 @@ const std::string& TempDir() {
     return g_temp;
 }
 
-// Plain descriptors rather than streams: both run several times per run.
-bool ReadFile(const std::string& relativePath, std::string& out) {
-    const int fd = ::open((g_scratch + "/" + relativePath).c_str(), O_RDONLY | O_CLOEXEC);
+bool ReadFile(const char* relativePath, std::string& out) {
+    const int fd = ::openat(g_scratchFd, relativePath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     out.clear();
@@ -375,18 +383,43 @@ bool ReadFile(const std::string& relativePath, std::string& out) {
     return n == 0;
 }
 
-void WriteFile(const std::string& relativePath, const std::string& data) {
-    const int fd = ::open((g_scratch + "/" + relativePath).c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+FileMatch CompareFile(const char* relativePath, const void* data, size_t size) {
+    const int fd = ::openat(g_scratchFd, relativePath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return FileMatch::Missing;
+    const auto* expect = static_cast<const char*>(data);
+    size_t done = 0;
+    bool same = true;
+    char buf[4096];
+    ssize_t n;
+    while (same && (n = ::read(fd, buf, sizeof buf)) > 0) {
+        const auto k = static_cast<size_t>(n);
+        same = k <= size - done && std::memcmp(buf, expect + done, k) == 0;
+        done += k;
+    }
+    ::close(fd);
+    return same && done == size ? FileMatch::Same : FileMatch::Differs;
+}
+
+void WriteFile(const char* relativePath, const void* data, size_t size) {
+    const int fd =
+        ::openat(g_scratchFd, relativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         std::abort();
-    for (size_t done = 0; done < data.size();) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const auto* p = static_cast<const char*>(data);
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, p + done, size - done);
         if (n <= 0)
             std::abort();
         done += static_cast<size_t>(n);
     }
     ::close(fd);
+}
+
+bool TempDirEmpty() {
+    bool empty = true;
+    ForEachEntry(Rewound(g_tempFd), [&](const char*, unsigned char) { empty = false; });
+    return empty;
 }
 
 } // namespace clientfuzz

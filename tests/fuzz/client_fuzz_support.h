@@ -6,6 +6,7 @@
 
 #include "platform/host/frontend.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,8 +41,17 @@ void EndRun();
 const std::string& ScratchDir();
 const std::string& TempDir();
 
-// Reads a file of the scratch directory; false when it does not exist.
-bool ReadFile(const std::string& relativePath, std::string& out);
-void WriteFile(const std::string& relativePath, const std::string& data);
+// Files of the scratch directory, by paths relative to it. Neither builds
+// a path nor allocates beyond the string read: they run several times a run.
+// ReadFile is false when the file does not exist.
+bool ReadFile(const char* relativePath, std::string& out);
+void WriteFile(const char* relativePath, const void* data, size_t size);
+
+enum class FileMatch { Missing, Differs, Same };
+// Whether the file holds exactly size bytes of data, read piece by piece.
+FileMatch CompareFile(const char* relativePath, const void* data, size_t size);
+
+// No entry in the temporary directory.
+bool TempDirEmpty();
 
 } // namespace clientfuzz

@@ -104,7 +104,7 @@ void CheckScrambling(const std::uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     clientfuzz::BeginRun();
-    clientfuzz::WriteFile("File.ver", std::string(reinterpret_cast<const char*>(data), size));
+    clientfuzz::WriteFile("File.ver", data, size);
     DWORD pair[2] = {1, 1};
     const VersionRecordStatus status = ReadVersionRecordFile("File.ver", pair);
     switch (status) {

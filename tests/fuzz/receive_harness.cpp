@@ -39,6 +39,7 @@ const char kMsgVersionMismatch[] = "버전이 일치하지 안습니다.\n최신
 const char kMsgTooMany[] = "다운로드 받을 파일이 너무 많습니다. \n최신 버전으로 재 설치하세요.";
 const char kMsgDamaged[] = "손상된 파일이 있습니다.\n재 설치 후 다시 시작하세요.";
 const int kMaxRedirects = 8;
+const size_t kMaxName = 256; // the longest name a file header may carry
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
@@ -265,7 +266,7 @@ void ReadFiles(const std::uint8_t* s, size_t from, size_t end, bool loopback, Mo
                 return;
             const char* name = reinterpret_cast<const char*>(s + p + 10);
             const size_t nameLength = strnlen(name, length - 10);
-            if (nameLength == length - 10 || nameLength > 256) {
+            if (nameLength == length - 10 || nameLength > kMaxName) {
                 m.failure = kMsgVersionMismatch;
                 return;
             }
@@ -428,13 +429,18 @@ void CheckFiles(const Model& m, size_t k) {
             later = later || m.files[j].name == f.name;
         if (later)
             continue;
-        std::string path = f.name + ".gz", data;
-        std::replace(path.begin(), path.end(), '\\', '/');
-        if (!clientfuzz::ReadFile(path, data))
+        char path[kMaxName + sizeof ".gz"]; // names are at most 256 bytes
+        std::memcpy(path, f.name.data(), f.name.size());
+        std::memcpy(path + f.name.size(), ".gz", sizeof ".gz");
+        std::replace(path, path + f.name.size(), '\\', '/');
+        switch (clientfuzz::CompareFile(path, g_d.stream + f.bodyOffset, f.bodyLength)) {
+        case clientfuzz::FileMatch::Missing:
             Fail("a received file has no .gz file");
-        if (data.size() != f.bodyLength ||
-            std::memcmp(data.data(), g_d.stream + f.bodyOffset, f.bodyLength) != 0)
+        case clientfuzz::FileMatch::Differs:
             Fail("a received file's .gz file is not its whole body");
+        case clientfuzz::FileMatch::Same:
+            break;
+        }
     }
 }
 
@@ -482,7 +488,7 @@ int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
     if (record != Absent) {
         initialRecord = kRecordText[record];
         ScrambleText(initialRecord.data());
-        clientfuzz::WriteFile("File.ver", initialRecord);
+        clientfuzz::WriteFile("File.ver", initialRecord.data(), initialRecord.size());
     }
     g_installed = false;
     SetInstallDecompressor(SnapshotDecompress);
@@ -507,9 +513,15 @@ int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
 
     CUpdateDlg* dlg = mode.showProgress ? new CUpdateDlg(nullptr) : new UndisplayedUpdateDlg;
     g_dlg = dlg;
-    fe.onModalStart = [&](UINT id, HWND) {
+    // One reference captured: the callback is held without an allocation.
+    const struct {
+        CUpdateDlg* dlg;
+        bool loopback;
+        int closeCode;
+    } run{dlg, loopback, closeCode};
+    fe.onModalStart = [&run](UINT id, HWND) {
         if (id == IDD_UPDATE_DIALOG)
-            Drive(dlg, loopback, closeCode);
+            Drive(run.dlg, run.loopback, run.closeCode);
         else if (id == IDD_SERVER_SELECT)
             tvhost::PostKey(tvhost::Key::Escape);
     };
