@@ -31,6 +31,7 @@
 #include "platform/host/event_loop.h"
 #include "platform/host/frontend.h"
 #include "platform/host/syscalls.h"
+#include "platform/host/winsock_addr.h"
 #include "platform/socket.h"
 
 #include <cstring>
@@ -165,8 +166,11 @@ bool Resolve(const char* text, std::int64_t deadlineMs, in_addr_t& out) {
         WSASetLastError(WSAHOST_NOT_FOUND);
         return false;
     }
-    ULONG dotted = inet_addr(text);
-    if (dotted != INADDR_NONE) {
+    // NOTE: not inet_addr, which cannot tell 255.255.255.255 from a text
+    // that is no address: the name lookup it would lead to gives the same
+    // address back, after a thread started and waited for.
+    ULONG dotted;
+    if (tvhost::ParseDottedAddress(text, dotted)) {
         out = dotted;
         return true;
     }

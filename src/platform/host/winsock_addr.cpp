@@ -1,6 +1,7 @@
 // Host backend: inet_addr and inet_ntoa with the Windows Sockets semantics.
 // NOTE: this file must not include <arpa/inet.h>, whose C declarations of the
 // same names would clash with these; the address is parsed here.
+#include "platform/host/winsock_addr.h"
 #include "platform/socket.h"
 
 #include <cstdio>
@@ -40,15 +41,15 @@ bool ParsePart(const char*& p, unsigned long long& value) {
 
 } // namespace
 
-ULONG inet_addr(const char* cp) {
+bool tvhost::ParseDottedAddress(const char* cp, ULONG& address) {
     if (!cp || !*cp)
-        return INADDR_NONE;
+        return false;
     unsigned long long parts[4];
     int n = 0;
     const char* p = cp;
     for (;;) {
         if (n == 4 || !ParsePart(p, parts[n]))
-            return INADDR_NONE;
+            return false;
         ++n;
         if (*p != '.')
             break;
@@ -57,24 +58,28 @@ ULONG inet_addr(const char* cp) {
     while (*p == ' ' || *p == '\t')
         ++p;
     if (*p != '\0')
-        return INADDR_NONE;
+        return false;
     // a / a.b (b: 24 bits) / a.b.c (c: 16 bits) / a.b.c.d, as inet_aton.
     unsigned long long host = parts[n - 1];
     unsigned long long limit = n == 1 ? 0xFFFFFFFFull : (0xFFFFFFFFull >> (8 * (n - 1)));
     if (host > limit)
-        return INADDR_NONE;
+        return false;
     for (int i = 0; i < n - 1; ++i) {
         if (parts[i] > 0xFF)
-            return INADDR_NONE;
+            return false;
         host |= parts[i] << (8 * (3 - i));
     }
     // Network byte order in memory: the first octet is the lowest byte.
     unsigned char bytes[4] = {
         static_cast<unsigned char>(host >> 24), static_cast<unsigned char>(host >> 16),
         static_cast<unsigned char>(host >> 8), static_cast<unsigned char>(host)};
-    ULONG net;
-    std::memcpy(&net, bytes, sizeof net);
-    return net;
+    std::memcpy(&address, bytes, sizeof address);
+    return true;
+}
+
+ULONG inet_addr(const char* cp) {
+    ULONG address;
+    return tvhost::ParseDottedAddress(cp, address) ? address : INADDR_NONE;
 }
 
 char* inet_ntoa(IN_ADDR in) {

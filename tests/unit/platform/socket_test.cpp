@@ -292,6 +292,18 @@ TEST_F(SocketTest, ConnectFailures) {
     }
 }
 
+// inet_addr reads 255.255.255.255 as its failure value; that text is still
+// an address, connected to at once and not looked up as a name (a thread
+// started and waited for, to give the same address back).
+TEST_F(SocketTest, BroadcastAddressIsNotLookedUpAsAName) {
+    tvhost::FailNthCall<&tvhost::Syscalls::getaddrinfo> lookup(1, 0, EAI_FAIL);
+    CSocket s;
+    ASSERT_TRUE(s.Create());
+    EXPECT_FALSE(s.Connect("255.255.255.255", 43001));
+    EXPECT_EQ(lookup.Calls(), 0);
+    EXPECT_NE(WSAGetLastError(), WSAHOST_NOT_FOUND);
+}
+
 TEST_F(SocketTest, ConnectToAnAddressThatNeverAnswersGivesUp) {
     // A listener whose accept queue is full drops further connection requests:
     // the second connect hears nothing, as from a dead address.
