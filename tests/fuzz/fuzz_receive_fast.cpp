@@ -10,17 +10,6 @@
 #include "install/install_step.h"
 #include "receive_harness.h"
 
-// AddressSanitizer's quarantine of freed blocks, 256 MB by default, holds
-// the frees of thousands of runs here (a run frees some tens of kilobytes),
-// and cycling through that much memory puts each run's blocks (the client's
-// stream buffers above all) on pages long untouched: with 16 MB a run took
-// about a sixth less time. 16 MB still holds a run's frees many times over,
-// so a use after free within a run is caught as before. ASAN_OPTIONS given
-// at run time still win.
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=16";
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SetInstallInline(true);
     return 0;

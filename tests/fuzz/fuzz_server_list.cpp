@@ -17,12 +17,6 @@
 #include <cstdio>
 #include <string>
 
-// A small quarantine of freed blocks, as fuzz_receive_fast has (see there):
-// a run frees little, and 16 MB still holds many runs' frees.
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=16";
-}
-
 namespace {
 
 [[noreturn]] void Fail(const char* what) {

@@ -410,35 +410,45 @@ void Drive(CUpdateDlg* dlg, bool loopback, int closeCode) {
 
 // The client refuses a download or an install that cannot fit, naming the
 // megabytes it needs: a stream may declare gzip bodies of up to 4 GB each in
-// their trailers. Such a message is expected only when the figure it names
-// is more than the working directory's file system has free.
-bool JustifiedDiskFull(const std::string& box) {
-    static const std::string kHead = "디스크 공간이 부족합니다.\n";
-    if (box.compare(0, kHead.size(), kHead) != 0)
-        return false;
-    const char* figure = box.c_str() + kHead.size();
-    char* end = nullptr;
-    const unsigned long long neededMb = std::strtoull(figure, &end, 10);
-    struct statvfs fs;
-    if (end == figure || ::statvfs(".", &fs) != 0)
-        return false;
-    const unsigned long long freeMb =
-        static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize >> 20;
-    return neededMb > freeMb;
+// their trailers. Returns the figure when box is such a refusal, else 0.
+unsigned long long DiskFullFigure(const std::string& box) {
+    const size_t at = box.find_first_of("0123456789");
+    if (at == std::string::npos)
+        return 0;
+    const unsigned long long neededMb = std::strtoull(box.c_str() + at, nullptr, 10);
+    if (neededMb == 0 || neededMb > (1ull << 40) || box != DiskFullText(neededMb << 20).GetString())
+        return 0;
+    return neededMb;
 }
 
-void CheckMessages(const std::vector<std::string>& boxes, const Model& m, int closeCode,
+unsigned long long FreeMegabytes() {
+    struct statvfs fs;
+    if (::statvfs(".", &fs) != 0)
+        Fail("the working directory's file system cannot be read");
+    return static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize >> 20;
+}
+
+// Every message must be one the exchange can give. A refusal for want of
+// room is expected only when the figure it names is more than the working
+// directory's file system has free. Returns whether there was such a refusal.
+bool CheckMessages(const std::vector<std::string>& boxes, const Model& m, int closeCode,
                    bool createFailed) {
+    bool diskFull = false;
     for (const std::string& b : boxes) {
         const bool known = b == kMsgConnectFailed || b == kMsgVersionMismatch || b == kMsgTooMany ||
                            b == kMsgDamaged || (b == kMsgConnectionLost && closeCode != 0) ||
-                           b.rfind("Can't create file ", 0) == 0 || JustifiedDiskFull(b);
-        if (!known)
+                           b.rfind("Can't create file ", 0) == 0;
+        if (known)
+            continue;
+        const unsigned long long neededMb = DiskFullFigure(b);
+        if (neededMb == 0 || neededMb <= FreeMegabytes())
             Fail(("unexpected message: " + b).c_str());
+        diskFull = true;
     }
     if (m.failure != nullptr && !createFailed &&
         std::find(boxes.begin(), boxes.end(), m.failure) == boxes.end())
         Fail("the exchange's failure was not reported");
+    return diskFull;
 }
 
 void CheckFiles(const Model& m, size_t k) {
@@ -464,23 +474,21 @@ void CheckFiles(const Model& m, size_t k) {
     }
 }
 
-bool PairOfFirst(const Model& m, size_t k, const DWORD version[2]) {
-    DWORD expect[2] = {m.initial[0], m.initial[1]};
-    for (size_t i = 0; i < k; ++i)
-        expect[m.files[i].group] = m.files[i].version;
-    return version[0] == expect[0] && version[1] == expect[1];
-}
-
-// A refusal for want of room (of the download, or of the install after an
-// exchange that may have failed part-way) leaves the pair the files received
-// until then reached, which the harness does not see: any prefix of the
-// completed files is accepted. File.ver is checked unchanged either way.
+// The pair must be the one the first k completed files give. A refusal for want of room
+// (of the download, or of the install after an exchange that may have
+// failed part-way) leaves the pair the files received until then reached,
+// which the harness does not see: any prefix of the completed files is
+// accepted. File.ver is checked unchanged either way.
 void CheckVersions(const Model& m, size_t k, const DWORD version[2], bool diskFull) {
-    bool ok = PairOfFirst(m, k, version);
-    for (size_t j = 0; diskFull && !ok && j <= m.complete; ++j)
-        ok = PairOfFirst(m, j, version);
-    if (!ok)
-        Fail("the version pair is not that of the completed files");
+    DWORD pair[2] = {m.initial[0], m.initial[1]};
+    for (size_t j = 0;; ++j) {
+        if (pair[0] == version[0] && pair[1] == version[1] && (j == k || diskFull))
+            return;
+        if (j >= k && (!diskFull || j == m.complete))
+            break;
+        pair[m.files[j].group] = m.files[j].version;
+    }
+    Fail("the version pair is not that of the completed files");
 }
 
 // The install step's decompressor: takes a snapshot of the list it works
@@ -571,8 +579,7 @@ int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
     bool createFailed = false;
     for (const std::string& b : fe.boxes)
         createFailed = createFailed || b.rfind("Can't create file ", 0) == 0;
-    CheckMessages(fe.boxes, m, closeCode, createFailed);
-    const bool diskFull = std::any_of(fe.boxes.begin(), fe.boxes.end(), JustifiedDiskFull);
+    const bool diskFull = CheckMessages(fe.boxes, m, closeCode, createFailed);
     if (left != 0)
         Fail("files were left uninstalled");
 
