@@ -13,6 +13,8 @@
 #include "platform/host/window.h"
 #include "ui/resource.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -219,49 +221,6 @@ std::string g_scratch, g_temp;
 int g_jailFd = -1, g_scratchFd = -1, g_tempFd = -1, g_homeFd = -1;
 std::string g_home; // libFuzzer's own directory: its corpus paths may be relative
 
-void SetUpOnce() {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    char cwd[4096];
-    if (::getcwd(cwd, sizeof cwd) == nullptr)
-        std::abort();
-    g_home = cwd;
-    NoteArtifactPaths();
-    // Memory-backed where there is one: every run creates and deletes files.
-    std::string base = fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string tmpl = base + "/tv-client-fuzz-XXXXXX";
-    if (::mkdtemp(tmpl.data()) == nullptr)
-        std::abort();
-    g_jail = tmpl;
-    g_scratch = g_jail + "/work";
-    g_temp = g_jail + "/tmp";
-    fs::create_directories(g_scratch);
-    fs::create_directories(g_temp);
-    std::atexit([] {
-        std::error_code ec;
-        fs::remove_all(g_jail, ec);
-    });
-    ::setenv("TMPDIR", g_temp.c_str(), 1);
-    for (auto [fd, dir] : {std::pair{&g_jailFd, &g_jail}, std::pair{&g_scratchFd, &g_scratch},
-                           std::pair{&g_tempFd, &g_temp}, std::pair{&g_homeFd, &g_home}}) {
-        *fd = ::open(dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (*fd < 0)
-            std::abort();
-    }
-
-    tvhost::BindUiThread();
-    tvhost::SetAppName("torvane-update");
-    static CWinApp app;
-    RegisterUpdateResources();
-    auto fe = std::make_unique<SilentFrontEnd>();
-    g_frontEnd = fe.get();
-    tvhost::SetFrontEnd(std::move(fe));
-    g_realSysOpen = tvhost::syscalls.open;
-    tvhost::syscalls.open = GuardedOpen;
-}
-
 // The scratch directories are walked twice per run. opendir's 32 KiB buffer,
 // allocated and freed every time, made that a quarter of each run under
 // AddressSanitizer; the entries are read into the stack instead.
@@ -334,6 +293,78 @@ int Rewound(int dirFd) {
 
 void Clear(int dirFd, const std::string& dir, bool checkLinks) {
     ClearAt(Rewound(dirFd), dir, checkLinks);
+}
+
+// Removes a directory and everything in it, read-only directories too.
+void RemoveTree(const std::string& dir) {
+    const int fd = OpenDir(AT_FDCWD, dir.c_str());
+    if (fd < 0)
+        return;
+    ClearAt(fd, dir, false);
+    ::close(fd);
+    ::rmdir(dir.c_str());
+}
+
+// Each process's directories live in one named for it. A run that breaks an
+// invariant ends the process at once (a trap: no exit handlers run), leaving
+// its directory behind; the next process removes those of processes gone.
+const char kJailPrefix[] = "tv-client-fuzz-";
+
+void RemoveAbandonedJails(const std::string& base) {
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(base, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(kJailPrefix, 0) != 0)
+            continue;
+        const char* digits = name.c_str() + sizeof kJailPrefix - 1;
+        char* end = nullptr;
+        const long pid = std::strtol(digits, &end, 10);
+        if (end == digits || *end != '-' || pid <= 0)
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            RemoveTree(e.path().string());
+    }
+}
+
+void SetUpOnce() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr)
+        std::abort();
+    g_home = cwd;
+    NoteArtifactPaths();
+    // Memory-backed where there is one: every run creates and deletes files.
+    std::string base = fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    RemoveAbandonedJails(base);
+    std::string tmpl = base + "/" + kJailPrefix + std::to_string(::getpid()) + "-XXXXXX";
+    if (::mkdtemp(tmpl.data()) == nullptr)
+        std::abort();
+    g_jail = tmpl;
+    g_scratch = g_jail + "/work";
+    g_temp = g_jail + "/tmp";
+    fs::create_directories(g_scratch);
+    fs::create_directories(g_temp);
+    std::atexit([] { RemoveTree(g_jail); });
+    ::setenv("TMPDIR", g_temp.c_str(), 1);
+    for (auto [fd, dir] : {std::pair{&g_jailFd, &g_jail}, std::pair{&g_scratchFd, &g_scratch},
+                           std::pair{&g_tempFd, &g_temp}, std::pair{&g_homeFd, &g_home}}) {
+        *fd = ::open(dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (*fd < 0)
+            std::abort();
+    }
+
+    tvhost::BindUiThread();
+    tvhost::SetAppName("torvane-update");
+    static CWinApp app;
+    RegisterUpdateResources();
+    auto fe = std::make_unique<SilentFrontEnd>();
+    g_frontEnd = fe.get();
+    tvhost::SetFrontEnd(std::move(fe));
+    g_realSysOpen = tvhost::syscalls.open;
+    tvhost::syscalls.open = GuardedOpen;
 }
 
 // The scratch directories were left empty by the last EndRun; a run that
