@@ -180,11 +180,14 @@ void CUpdateDlg::InstallReceivedFiles() {
         m_waitDlg.ShowWindow(SW_SHOW);
         m_waitDlg.UpdateWindow();
     }
-    if (bInline) {
-        InstallWorker(this);
-    } else if (hThread != nullptr) {
+    if (hThread != nullptr) {
         AfxWaitForWorker(hThread);
         CloseHandle(hThread);
+    } else {
+        // Also when the worker cannot be started (the system is out of
+        // threads): the install runs here, the window unanswered meanwhile,
+        // rather than the update ending with nothing installed and no word.
+        InstallWorker(this);
     }
     m_waitDlg.m_hThread = nullptr;
     if (bPanel && IsWindow(m_waitDlg.GetSafeHwnd())) {

@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "install/version_record.h"
 #include "platform/host/frontend.h"
+#include "platform/host/syscall_faults.h"
 #include "platform/host/syscalls.h"
 #include "recorded_decompressor.h"
 #include "refused_names.h"
@@ -286,6 +287,35 @@ TEST_F(UpdateDlgTest, SubstitutesTheUpdaterAndTheVersionRecordButNotPathsWithDir
         ScrambleText(s.data());
         return s;
     }()) << "File.ver holds the record the install step wrote, never the received copy";
+}
+
+// A worker that cannot be started (the system out of threads) leaves the
+// install to the window's own thread: the files are installed and recorded
+// before the server list opens, as always (not when the window is destroyed,
+// after the game may have started).
+TEST_F(UpdateDlgTest, InstallRunsInPlaceWhenNoWorkerThreadCanStart) {
+    WriteRecord("1 2 3 2");
+    std::size_t installedBeforeList = 0;
+    m_rec->SetModalStartScript([&](UINT nIDTemplate, HWND hDlg) {
+        if (nIDTemplate == IDD_SERVER_SELECT)
+            installedBeforeList = tvtest::Decompressed().size();
+        CancelServerSelection(nIDTemplate, hDlg);
+    });
+    tvhost::FailNthCall<&tvhost::Syscalls::pthread_create> noThread(1, EAGAIN, EAGAIN);
+    const Outcome out = Run(Serve([](ServerConn& c) {
+        c.Send(VersionReply(5, 9));
+        c.Recv(9);
+        c.Send(ThreeFileStream());
+        c.WaitPeerClose();
+    }));
+    ASSERT_FALSE(out.timedOut);
+    EXPECT_TRUE(out.boxes.empty());
+    EXPECT_EQ(installedBeforeList, 3u);
+    EXPECT_EQ(out.received, (std::vector<std::string>{"a.txt", "dir\\b.bin", "c.dat"}));
+    DWORD recorded[2];
+    ASSERT_EQ(ReadVersionRecordFile("File.ver", recorded), VersionRecordStatus::Valid);
+    EXPECT_EQ(recorded[0], 4u);
+    EXPECT_EQ(recorded[1], 9u);
 }
 
 TEST_F(UpdateDlgTest, EmptyListFinishesAtOnce) {

@@ -37,6 +37,7 @@ const Syscalls kReal = {
     .fopen = std::fopen,
     .posix_spawn = ::posix_spawn,
     .waitpid = ::waitpid,
+    .pthread_create = ::pthread_create,
     .access = ::access,
     .chdir = ::chdir,
     .getcwd = ::getcwd,

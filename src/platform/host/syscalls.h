@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -42,6 +43,10 @@ struct Syscalls {
     int (*posix_spawn)(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
                        const posix_spawnattr_t* attrp, char* const argv[], char* const envp[]);
     pid_t (*waitpid)(pid_t pid, int* status, int options);
+    // Threads (the C runtime's _beginthreadex); returns the error number
+    // itself, as the C library does.
+    int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                          void* arg);
     int (*access)(const char* path, int mode);
     int (*chdir)(const char* path);
     char* (*getcwd)(char* buf, size_t size);

@@ -4,15 +4,17 @@
 
 #include "platform/host/event_loop.h"
 #include "platform/host/handles.h"
+#include "platform/host/syscalls.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -60,6 +62,21 @@ void ParkUiThreadAtExit() {
     tvhost::ParkUiThreadForExit(2000);
 }
 
+struct ThreadStart {
+    ThreadObject* thread;
+    unsigned(__stdcall* fn)(void*);
+    void* arg;
+};
+
+void* RunThread(void* p) {
+    const ThreadStart start = *static_cast<ThreadStart*>(p);
+    delete static_cast<ThreadStart*>(p);
+    const unsigned code = start.fn(start.arg);
+    start.thread->Finish(code);
+    tvhost::Unref(start.thread);
+    return nullptr;
+}
+
 } // namespace
 
 std::uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address)(void*),
@@ -70,19 +87,22 @@ std::uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address
     std::call_once(s_atExit, [] { std::atexit(ParkUiThreadAtExit); });
     auto* t = new ThreadObject;
     t->refs.store(2); // the handle's and the running thread's
+    auto* start = new ThreadStart{t, start_address, arglist}; // the thread's to delete
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t id;
+    const int err = tvhost::syscalls.pthread_create(&id, &attr, RunThread, start);
+    pthread_attr_destroy(&attr);
+    if (err != 0) {
+        delete t;
+        delete start;
+        errno = err;
+        return 0;
+    }
     static std::atomic<unsigned> s_nextId{1};
     if (thrdaddr)
         *thrdaddr = s_nextId.fetch_add(1);
-    try {
-        std::thread([t, start_address, arglist] {
-            unsigned code = start_address(arglist);
-            t->Finish(code);
-            tvhost::Unref(t);
-        }).detach();
-    } catch (const std::system_error&) {
-        delete t;
-        return 0;
-    }
     return reinterpret_cast<std::uintptr_t>(tvhost::NewHandle(t));
 }
 
