@@ -186,7 +186,8 @@ void CUpdateDlg::InstallReceivedFiles() {
     } else {
         // Also when the worker cannot be started (the system is out of
         // threads): the install runs here, the window unanswered meanwhile,
-        // rather than the update ending with nothing installed and no word.
+        // rather than being left to the window's destruction, after the
+        // server list and perhaps the game have started.
         InstallWorker(this);
     }
     m_waitDlg.m_hThread = nullptr;
