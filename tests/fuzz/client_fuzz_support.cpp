@@ -31,17 +31,6 @@
 
 namespace fs = std::filesystem;
 
-// AddressSanitizer's quarantine of freed blocks, 256 MB by default, holds
-// the frees of thousands of runs here (a run frees some tens of kilobytes),
-// and cycling through that much memory puts each run's blocks (the client's
-// stream buffers above all) on pages long untouched: with 16 MB a receive
-// run took about a sixth less time. 16 MB still holds a run's frees many
-// times over, so a use after free within a run is caught as before.
-// ASAN_OPTIONS given at run time win.
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=16";
-}
-
 namespace {
 
 bool g_guardArmed = false;

@@ -23,19 +23,6 @@
 
 using namespace gunzip;
 
-// AddressSanitizer's quarantine of freed blocks is 256 MB by default, and
-// each size class keeps the memory it once held. The decoders free nothing
-// (their tables and windows are static): a run's blocks are libFuzzer's copy
-// of the input and the harness's few, and as inputs grow towards 64 KB and
-// move between size classes over a long campaign the quarantine spreads over
-// ever more classes (fuzz_driver reached 1.88 GB in 13 minutes, where the
-// 2 GB limit would end an hour with a false out-of-memory finding). 16 MB
-// bounds that and still holds many runs' frees. ASAN_OPTIONS given at run
-// time win.
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=16";
-}
-
 namespace {
 
 [[noreturn]] void throw_aborted(int32_t code) {
