@@ -37,14 +37,16 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Plain descriptors through the system-call table, no stream: a caller may
-// read the same file for every key (the server list reads it twice per
-// entry), and a stream's buffer is two more allocations each time.
+// Plain descriptors through the system-call table, no stream, into a buffer
+// each thread keeps: a caller may read the same file for every key (the
+// server list reads it twice per entry), and a fresh string or a stream's
+// buffer each time made that the larger part of loading a long list.
 bool ReadWholeFile(const char* fileName, std::string& out) {
     const std::string p = tvhost::HostPath(fileName);
     const int fd = tvhost::syscalls.open(p.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         return false;
+    out.clear();
     char buf[4096];
     ssize_t n;
     while ((n = tvhost::syscalls.read(fd, buf, sizeof buf)) > 0)
@@ -57,7 +59,7 @@ bool ReadWholeFile(const char* fileName, std::string& out) {
 
 // The value of section/key, or nothing when the file or the key is absent.
 std::optional<std::string> FindValue(LPCSTR section, LPCSTR key, LPCSTR fileName) {
-    std::string text;
+    thread_local std::string text;
     if (!section || !key || !fileName || !ReadWholeFile(fileName, text))
         return std::nullopt;
     bool inSection = false;
