@@ -64,7 +64,6 @@ std::deque<Notification>& Queue() {
 }
 
 HWND g_notifyWnd = nullptr;
-int g_blockingDepth = 0; // blocking calls in progress on the user-interface thread
 bool g_drainPosted = false;
 
 // ---- 1. Notification window ---------------------------------------------------
@@ -123,9 +122,11 @@ void Deliver(const Notification& n) {
 }
 
 // Delivers the queue from the front, one notification at a time; a handler
-// may close sockets or run a modal loop that delivers the rest.
+// may close sockets or run a modal loop that delivers the rest. Nothing is
+// delivered inside a restricted wait (a blocking call's or the install
+// worker's): the queue keeps its order for the loop.
 void Drain() {
-    while (g_blockingDepth == 0 && !Queue().empty()) {
+    while (!tvwin32::InRestrictedWait() && !Queue().empty()) {
         const Notification n = Queue().front();
         Queue().pop_front();
         Deliver(n);
@@ -195,7 +196,6 @@ void TakeQueued() {
 // notification window, or the deadline (GetTickCount64, 0: none) passes.
 // Socket notifications it does not accept are kept in order for later.
 template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
-    ++g_blockingDepth;
     const tvwin32::RestrictedWait wait;
     bool matched = false;
     for (;;) {
@@ -229,8 +229,7 @@ template <typename Match> bool WaitRestricted(ULONGLONG deadline, Match match) {
     }
     // What is still in the system queue comes after what was kept here.
     TakeQueued();
-    --g_blockingDepth;
-    PostDrain();
+    PostDrain(); // delivered by the loop, once this wait is over
     return matched;
 }
 
