@@ -17,14 +17,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <string>
 #include <sys/socket.h>
@@ -376,6 +380,84 @@ void AwaitThreadCount(int count) {
         ::sched_yield();
 }
 
+// ---- The install worker's thread ------------------------------------------------
+//
+// The thread start the client asks of the syscall table is served by one
+// thread of the harness's own, started once and given each run's worker in
+// turn, so the install still runs beside the window's wait as in the
+// product. A new thread per run would grow the process for good: the
+// sanitizer's runtime keeps about 0.2 KB for every thread ever started.
+// A second worker while one still runs (not something the client does) gets
+// a real thread, and the run waits for it to be gone.
+class WorkerThread {
+  public:
+    static WorkerThread& Get() {
+        static auto* worker = new WorkerThread; // never destroyed: its thread runs to the end
+        return *worker;
+    }
+
+    static int Start(pthread_t* id, const pthread_attr_t* attr, void* (*fn)(void*), void* arg) {
+        WorkerThread& w = Get();
+        std::unique_lock lock(w.m_mu);
+        // The worker before may still be on its way out: the client waits
+        // for it to finish, not for its thread to be gone.
+        w.m_cv.wait_for(lock, std::chrono::seconds(1), [&] { return w.m_fn == nullptr; });
+        if (w.m_fn != nullptr) {
+            lock.unlock();
+            if (g_threadsBeforeExtra < 0)
+                g_threadsBeforeExtra = ThreadCount();
+            return g_real.pthread_create(id, attr, fn, arg);
+        }
+        w.m_fn = fn;
+        w.m_arg = arg;
+        *id = w.m_id;
+        w.m_cv.notify_all();
+        return 0;
+    }
+
+    // Returns once the worker given last, if any, has returned, and any real
+    // thread started beside it is gone.
+    static void AwaitIdle() {
+        WorkerThread& w = Get();
+        {
+            std::unique_lock lock(w.m_mu);
+            w.m_cv.wait(lock, [&] { return w.m_fn == nullptr; });
+        }
+        AwaitThreadCount(g_threadsBeforeExtra);
+        g_threadsBeforeExtra = -1;
+    }
+
+  private:
+    WorkerThread() {
+        if (::pthread_create(&m_id, nullptr, Loop, this) != 0)
+            std::abort();
+        ::pthread_detach(m_id);
+    }
+
+    static void* Loop(void* self) {
+        auto& w = *static_cast<WorkerThread*>(self);
+        std::unique_lock lock(w.m_mu);
+        for (;;) {
+            w.m_cv.wait(lock, [&] { return w.m_fn != nullptr; });
+            lock.unlock();
+            // As on a fresh thread.
+            SetLastError(0);
+            errno = 0;
+            w.m_fn(w.m_arg);
+            lock.lock();
+            w.m_fn = nullptr;
+            w.m_cv.notify_all();
+        }
+    }
+
+    static inline int g_threadsBeforeExtra = -1;
+    std::mutex m_mu;
+    std::condition_variable m_cv;
+    void* (*m_fn)(void*) = nullptr;
+    void* m_arg = nullptr;
+    pthread_t m_id{};
+};
+
 CUpdateDlg* g_dlg = nullptr;
 std::vector<std::string> g_listAtInstall; // the received-file list the install step took
 bool g_installed = false;
@@ -538,6 +620,7 @@ int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
     tvhost::syscalls.connect = FakeConnect;
     tvhost::syscalls.recv = FakeRecv;
     tvhost::syscalls.send = FakeSend;
+    tvhost::syscalls.pthread_create = WorkerThread::Start;
     if (mode.memorySockets) {
         g_d.localAddr = loopback ? wire::kLoopbackAddr : 0x0200007Fu;
         tvhost::syscalls.socket = MemorySocket;
@@ -564,9 +647,9 @@ int RunInput(const std::uint8_t* data, size_t size, const Mode& mode) {
         else if (id == IDD_SERVER_SELECT)
             tvhost::PostKey(tvhost::Key::Escape);
     };
-    const int threadsBefore = mode.workerThread ? ThreadCount() : -1;
     dlg->DoModal();
-    AwaitThreadCount(threadsBefore);
+    if (mode.workerThread)
+        WorkerThread::AwaitIdle();
     const DWORD version[2] = {dlg->m_nVersion[0], dlg->m_nVersion[1]};
     const INT_PTR left = dlg->m_receivedFiles.GetSize();
     delete dlg;

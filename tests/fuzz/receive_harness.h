@@ -31,8 +31,9 @@
 namespace receivefuzz {
 
 struct Mode {
-    // The install step runs on its own thread (not SetInstallInline), and the
-    // run waits for that thread to be gone before it ends.
+    // The install step runs on a worker thread (not SetInstallInline): the
+    // thread start the client asks for is served by one thread the harness
+    // keeps, and the run waits for the worker to have returned before it ends.
     bool workerThread = true;
     // The labels, bars and caption are refreshed for every piece received, as
     // in the product. Off, the window leaves them as they are: they only show
