@@ -404,8 +404,8 @@ class WorkerThread {
         w.m_cv.wait_for(lock, std::chrono::seconds(1), [&] { return w.m_fn == nullptr; });
         if (w.m_fn != nullptr) {
             lock.unlock();
-            if (g_threadsBeforeExtra < 0)
-                g_threadsBeforeExtra = ThreadCount();
+            if (s_threadsBeforeExtra < 0)
+                s_threadsBeforeExtra = ThreadCount();
             return g_real.pthread_create(id, attr, fn, arg);
         }
         w.m_fn = fn;
@@ -423,8 +423,8 @@ class WorkerThread {
             std::unique_lock lock(w.m_mu);
             w.m_cv.wait(lock, [&] { return w.m_fn == nullptr; });
         }
-        AwaitThreadCount(g_threadsBeforeExtra);
-        g_threadsBeforeExtra = -1;
+        AwaitThreadCount(s_threadsBeforeExtra);
+        s_threadsBeforeExtra = -1;
     }
 
   private:
@@ -450,7 +450,7 @@ class WorkerThread {
         }
     }
 
-    static inline int g_threadsBeforeExtra = -1;
+    static inline int s_threadsBeforeExtra = -1;
     std::mutex m_mu;
     std::condition_variable m_cv;
     void* (*m_fn)(void*) = nullptr;

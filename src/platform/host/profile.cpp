@@ -37,10 +37,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Plain descriptors through the system-call table, no stream, into a buffer
-// each thread keeps: a caller may read the same file for every key (the
-// server list reads it twice per entry), and a fresh string or a stream's
-// buffer each time made that the larger part of loading a long list.
+// Plain descriptors through the system-call table, no stream: a stream's
+// buffer would be two more allocations for every key read.
 bool ReadWholeFile(const char* fileName, std::string& out) {
     const std::string p = tvhost::HostPath(fileName);
     const int fd = tvhost::syscalls.open(p.c_str(), O_RDONLY | O_CLOEXEC, 0);
@@ -58,6 +56,9 @@ bool ReadWholeFile(const char* fileName, std::string& out) {
 }
 
 // The value of section/key, or nothing when the file or the key is absent.
+// The file is read into a buffer each thread keeps: a caller may read the
+// same file for every key (the server list reads it twice per entry), and a
+// fresh string each time made that the larger part of loading a long list.
 std::optional<std::string> FindValue(LPCSTR section, LPCSTR key, LPCSTR fileName) {
     thread_local std::string text;
     if (!section || !key || !fileName || !ReadWholeFile(fileName, text))
